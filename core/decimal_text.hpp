@@ -1,0 +1,39 @@
+// Shortest round-trip decimal text of binary64 numbers.
+//
+// One digit generator (the shortest digit string that reads back as the same
+// double) serves two layouts:
+//  - formula text: never exponent notation, integral values without a
+//    fractional part ("246220", "-1", "1776.86");
+//  - datasheet (JSON) number: plain notation for decimal exponents -5..15 with
+//    ".0" on integral values, otherwise d[.ddd]e(+|-)E; always holds a '.' or
+//    an 'e', so a JSON parser reads it back as a float, never an int.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace brenvalis::core {
+
+// The shortest significant digits of a finite double and its decimal exponent:
+// value = 0.d1d2...dn * 10^(exponent + 1), i.e. exponent is the power of ten of
+// the first digit (scientific notation's exponent). Zero has digits "0" and
+// exponent 0.
+struct ShortestDigits {
+    char digits[24];
+    int count = 0;
+    int exponent = 0;
+    bool negative = false;
+};
+
+// Precondition: value is finite.
+ShortestDigits shortest_digits(double value) noexcept;
+
+// Appends the formula layout of a finite value.
+void append_formula_number(std::string& out, double value);
+std::string formula_number(double value);
+
+// Appends the datasheet layout of a finite value (callers write null for NaN
+// and the infinities themselves).
+void append_json_number(std::string& out, double value);
+
+}  // namespace brenvalis::core
