@@ -25,15 +25,17 @@ struct ShortestDigits {
     bool negative = false;
 };
 
-// Precondition: value is finite.
+// For NaN and the infinities, which have no digits, count is 0 and only
+// negative (the sign bit) is meaningful.
 ShortestDigits shortest_digits(double value) noexcept;
 
-// Appends the formula layout of a finite value.
+// Appends the formula layout of a value; NaN and the infinities, which no
+// built-in formula holds, come out as "nan", "inf" and "-inf".
 void append_formula_number(std::string& out, double value);
 std::string formula_number(double value);
 
-// Appends the datasheet layout of a finite value (callers write null for NaN
-// and the infinities themselves).
+// Appends the datasheet layout of a value; NaN and the infinities come out as
+// null, the datasheet's spelling for them.
 void append_json_number(std::string& out, double value);
 
 }  // namespace brenvalis::core

@@ -1,0 +1,162 @@
+#include "decimal_text.hpp"
+
+#include <charconv>
+#include <cmath>
+#include <cstring>
+
+namespace brenvalis::core {
+
+namespace {
+
+// Longest scientific text of a finite double: "-d.dddddddddddddddde-308" is
+// 24 characters; the margin keeps to_chars from ever reporting a short buffer.
+constexpr std::size_t kScientificBuffer = 32;
+
+// Longest datasheet number: the plain layout of a 17-digit value with E = -5
+// ("-0.0000" plus 17 digits) is 24 characters, the exponent layout at most 24.
+constexpr std::size_t kJsonBuffer = 32;
+
+char* write_exponent(char* p, int exponent) noexcept {
+    if (exponent < 0) {
+        *p++ = '-';
+        exponent = -exponent;
+    } else {
+        *p++ = '+';
+    }
+    char tmp[4];
+    int n = 0;
+    do {
+        tmp[n++] = static_cast<char>('0' + exponent % 10);
+        exponent /= 10;
+    } while (exponent != 0);
+    while (n > 0) {
+        *p++ = tmp[--n];
+    }
+    return p;
+}
+
+}  // namespace
+
+ShortestDigits shortest_digits(double value) noexcept {
+    ShortestDigits result{};
+    result.negative = std::signbit(value);
+    if (!std::isfinite(value)) {
+        // No digits describe these; the layouts check for them before asking.
+        return result;
+    }
+
+    // Without a precision, scientific to_chars yields the shortest digits that
+    // read back as the same double, with ties between equally short candidates
+    // broken towards the one nearest the value. Its exact shape is
+    // [-]d[.ddd]e(+|-)dd[d], which is all the parsing below has to handle.
+    char text[kScientificBuffer];
+    const auto [end, ec] = std::to_chars(text, text + sizeof text, value, std::chars_format::scientific);
+    if (ec != std::errc{}) {
+        return result;  // cannot happen with this buffer size
+    }
+
+    const char* p = text;
+    if (*p == '-') {
+        ++p;
+    }
+    result.digits[result.count++] = *p++;
+    if (*p == '.') {
+        ++p;
+        while (*p != 'e') {
+            result.digits[result.count++] = *p++;
+        }
+    }
+    ++p;  // 'e'
+    const bool negative_exponent = *p++ == '-';
+    int exponent = 0;
+    for (; p != end; ++p) {
+        exponent = exponent * 10 + (*p - '0');
+    }
+    result.exponent = negative_exponent ? -exponent : exponent;
+    return result;
+}
+
+void append_formula_number(std::string& out, double value) {
+    if (!std::isfinite(value)) {
+        // A formula text has no spelling for these; give the one a reader of
+        // the text would recognise rather than digits that mean nothing.
+        out.append(std::isnan(value) ? "nan" : (value < 0 ? "-inf" : "inf"));
+        return;
+    }
+    const ShortestDigits d = shortest_digits(value);
+    if (d.negative) {
+        out.push_back('-');
+    }
+    // Digits before the point: exponent + 1 of them when the first digit sits
+    // at or left of the units place.
+    const int integral_digits = d.exponent + 1;
+    if (integral_digits <= 0) {
+        out.append("0.");
+        out.append(static_cast<std::size_t>(-integral_digits), '0');
+        out.append(d.digits, static_cast<std::size_t>(d.count));
+    } else if (d.count <= integral_digits) {
+        out.append(d.digits, static_cast<std::size_t>(d.count));
+        out.append(static_cast<std::size_t>(integral_digits - d.count), '0');
+    } else {
+        out.append(d.digits, static_cast<std::size_t>(integral_digits));
+        out.push_back('.');
+        out.append(d.digits + integral_digits, static_cast<std::size_t>(d.count - integral_digits));
+    }
+}
+
+std::string formula_number(double value) {
+    std::string out;
+    append_formula_number(out, value);
+    return out;
+}
+
+void append_json_number(std::string& out, double value) {
+    if (!std::isfinite(value)) {
+        // JSON has no literal for these; null is what the datasheet reports.
+        out.append("null");
+        return;
+    }
+    const ShortestDigits d = shortest_digits(value);
+    char text[kJsonBuffer];
+    char* p = text;
+    if (d.negative) {
+        *p++ = '-';
+    }
+    if (d.exponent >= -5 && d.exponent <= 15) {
+        const int integral_digits = d.exponent + 1;
+        if (integral_digits <= 0) {
+            *p++ = '0';
+            *p++ = '.';
+            std::memset(p, '0', static_cast<std::size_t>(-integral_digits));
+            p += -integral_digits;
+            std::memcpy(p, d.digits, static_cast<std::size_t>(d.count));
+            p += d.count;
+        } else if (d.count <= integral_digits) {
+            // Integral: the trailing ".0" keeps a JSON reader from making an int.
+            std::memcpy(p, d.digits, static_cast<std::size_t>(d.count));
+            p += d.count;
+            std::memset(p, '0', static_cast<std::size_t>(integral_digits - d.count));
+            p += integral_digits - d.count;
+            *p++ = '.';
+            *p++ = '0';
+        } else {
+            std::memcpy(p, d.digits, static_cast<std::size_t>(integral_digits));
+            p += integral_digits;
+            *p++ = '.';
+            std::memcpy(p, d.digits + integral_digits, static_cast<std::size_t>(d.count - integral_digits));
+            p += d.count - integral_digits;
+        }
+    } else {
+        *p++ = d.digits[0];
+        if (d.count > 1) {
+            *p++ = '.';
+            std::memcpy(p, d.digits + 1, static_cast<std::size_t>(d.count - 1));
+            p += d.count - 1;
+        }
+        *p++ = 'e';
+        p = write_exponent(p, d.exponent);
+    }
+    out.append(text, static_cast<std::size_t>(p - text));
+}
+
+}  // namespace brenvalis::core
