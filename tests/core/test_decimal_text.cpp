@@ -171,39 +171,6 @@ TEST(DecimalText, JsonLayout) {
     }
 }
 
-TEST(DecimalText, AppendsWithoutDisturbingWhatIsThere) {
-    std::string out = "[";
-    append_json_number(out, 24.0);
-    out.push_back(',');
-    append_formula_number(out, -1.0);
-    EXPECT_EQ(out, "[24.0,-1");
-}
-
-TEST(DecimalText, ShortestDigitsFields) {
-    struct Case {
-        double value;
-        std::string_view digits;
-        int exponent;
-        bool negative;
-    };
-    const Case cases[] = {
-        {0.0, "0", 0, false},
-        {-0.0, "0", 0, true},
-        {24.0, "24", 1, false},
-        {-1776.86, "177686", 3, true},
-        {1.5e-7, "15", -7, false},
-        {5e-324, "5", -324, false},
-        {1.7976931348623157e308, "17976931348623157", 308, false},
-    };
-    for (const Case& c : cases) {
-        const ShortestDigits d = shortest_digits(c.value);
-        EXPECT_EQ(std::string_view(d.digits, static_cast<std::size_t>(d.count)), c.digits) << c.value;
-        EXPECT_EQ(d.exponent, c.exponent) << c.value;
-        EXPECT_EQ(d.negative, c.negative) << c.value;
-    }
-    EXPECT_EQ(shortest_digits(std::numeric_limits<double>::infinity()).count, 0);
-}
-
 // Checks every property of both layouts that can be stated without knowing the
 // expected text: both read back bit for bit, the digits are minimal, the
 // datasheet text switches to exponent form at exactly 1e16 and 1e-5, and it

@@ -54,17 +54,6 @@ TEST(JsonText, StringEscaping) {
     }
 }
 
-TEST(JsonText, EveryByteBelowSpaceIsEscaped) {
-    for (int c = 0; c < 0x20; ++c) {
-        const std::string text = json_string(std::string(1, static_cast<char>(c)));
-        ASSERT_GE(text.size(), 4u);
-        EXPECT_EQ(text[1], '\\') << c;
-        for (char ch : text) {
-            EXPECT_GE(static_cast<unsigned char>(ch), 0x20) << c;
-        }
-    }
-}
-
 TEST(JsonText, BuiltInSeedDatasheet) {
     const std::string text = datasheet(ConstantRecord::seed("b3", 24.0, "dimensionless"));
     EXPECT_EQ(text, R"({"name":"b3","status":"Seed","uncertainty":null,"units":"dimensionless","value":24.0})");
