@@ -1,0 +1,61 @@
+// A Python exception that an entry is about to raise.
+//
+// Errors are values inside the facade, the same way registry errors are values
+// in the core: a body returns Outcome<T> and only the boundary guard turns the
+// error into the interpreter's current exception. Most errors are held lazily
+// (type plus message text) so that the exception object and its str are built
+// only when the error is really raised.
+#pragma once
+
+#include <Python.h>
+
+#include <expected>
+#include <string>
+#include <variant>
+
+#include "pyfacade/py_ref.hpp"
+
+namespace brenvalis::pyfacade {
+
+class ErrorValue {
+public:
+    // `type` is borrowed; the error keeps its own reference.
+    static ErrorValue with_message(PyObject* type, std::string message);
+    static ErrorValue with_argument(PyObject* type, PyRef argument);
+    static ErrorValue without_argument(PyObject* type);
+    static ErrorValue from_exception(PyRef exception);
+
+    // After an interpreter call reported failure: takes the pending exception,
+    // or a SystemError when the interpreter failed without setting one.
+    static ErrorValue fetch();
+
+    // Sets the error as the interpreter's current exception.
+    void raise() && noexcept;
+
+    // The exception object itself (created now if it was held lazily); null
+    // only if creating it failed, and then that failure's exception is
+    // returned instead.
+    PyRef into_exception() &&;
+
+private:
+    struct Lazy {
+        PyRef type;
+        std::variant<std::monostate, std::string, PyRef> argument;
+    };
+
+    explicit ErrorValue(Lazy lazy) : state_(std::move(lazy)) {}
+    explicit ErrorValue(PyRef exception) : state_(std::move(exception)) {}
+
+    std::variant<Lazy, PyRef> state_;
+};
+
+template <class T>
+using Outcome = std::expected<T, ErrorValue>;
+
+inline std::unexpected<ErrorValue> error(PyObject* type, std::string message) {
+    return std::unexpected(ErrorValue::with_message(type, std::move(message)));
+}
+
+inline std::unexpected<ErrorValue> fetched_error() { return std::unexpected(ErrorValue::fetch()); }
+
+}  // namespace brenvalis::pyfacade
