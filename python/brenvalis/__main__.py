@@ -1,21 +1,138 @@
-"""Command line of brenvalis (``python -m brenvalis``)."""
+"""Command line of brenvalis: ``python -m brenvalis`` and the ``brenvalis`` script.
 
+Every answer comes from the native core. Bad names are the user's mistake, not
+the program's: they get one line on standard error and exit status 1, never a
+traceback.
+"""
+
+from __future__ import annotations
+
+import argparse
+import json
+import os
 import sys
+from collections.abc import Sequence
 
-from brenvalis import _tolvane_core
+from brenvalis import _tolvane_core as core
+
+PROG = "brenvalis"
 
 
-def main(argv: list[str] | None = None) -> int:
-    args = sys.argv[1:] if argv is None else argv
-    if args == ["--version"]:
-        print(_tolvane_core.__version__)
+def _parser() -> argparse.ArgumentParser:
+    parser = argparse.ArgumentParser(
+        prog=PROG,
+        description="A catalogue of physical constants and flavour-sector objects.",
+    )
+    parser.add_argument("--version", action="version", version=f"{PROG} {core.__version__}")
+    commands = parser.add_subparsers(dest="command", metavar="COMMAND")
+    commands.add_parser("constants", help="table of every constant: name, value, units, status")
+    get = commands.add_parser("get", help="the datasheet of one constant")
+    get.add_argument("name", metavar="NAME", help="constant name, such as b3 (case matters)")
+    get.add_argument("--json", action="store_true", help="print the datasheet as one compact JSON object")
+    commands.add_parser("quarks", help="the six quark names")
+    ckm = commands.add_parser("ckm", help="the CKM matrix: unitarity and Jarlskog invariant")
+    ckm.add_argument(
+        "--tol", type=float, default=1e-12, metavar="TOL",
+        help="largest accepted deviation of a row norm from 1 (default: %(default)s)",
+    )
+    return parser
+
+
+def main(argv: Sequence[str] | None = None) -> int:
+    """Runs the command line; returns the process exit status."""
+    try:
+        args = _parser().parse_args(argv)
+    except SystemExit as exit:
+        # --help, --version and usage errors: argparse has printed its text.
+        return exit.code if isinstance(exit.code, int) else 0
+    run = {
+        None: _overview,
+        "constants": _constants,
+        "get": _get,
+        "quarks": _quarks,
+        "ckm": _ckm,
+    }[args.command]
+    try:
+        status = run(args)
+        sys.stdout.flush()
+    except BrokenPipeError:
+        # The reader went away (`brenvalis constants | head -1`). Stop quietly,
+        # and point stdout at nothing so the interpreter's final flush does not
+        # report the same pipe again.
+        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+        return 1
+    return status
+
+
+def _fail(message: str) -> int:
+    print(f"{PROG}: {message}", file=sys.stderr)
+    return 1
+
+
+def _one_line(text: str) -> str:
+    """The text itself if it prints as one clean line, else its escaped form."""
+    return text if text.isprintable() else repr(text)[1:-1]
+
+
+def _number(value: float | None) -> str:
+    # repr gives the shortest text that reads back as the same float.
+    return "none" if value is None else repr(value)
+
+
+def _overview(args: argparse.Namespace) -> int:
+    print(f"{PROG} {core.__version__}")
+    print(f"{len(core.py_list_constants())} constants, {len(core.py_list_quarks())} quarks")
+    print("commands: constants, get NAME [--json], quarks, ckm [--tol TOL]  (--help for more)")
+    return 0
+
+
+def _constants(args: argparse.Namespace) -> int:
+    rows = [("NAME", "VALUE", "UNITS", "STATUS")]
+    for name in core.py_list_constants():
+        sheet = core.py_get_constant(name)
+        rows.append((sheet["name"], _number(sheet["value"]), sheet["units"], sheet["status"]))
+    widths = [max(len(row[column]) for row in rows) for column in range(3)]
+    for name, value, units, status in rows:
+        print(f"{name:<{widths[0]}}  {value:>{widths[1]}}  {units:<{widths[2]}}  {status}")
+    return 0
+
+
+def _get(args: argparse.Namespace) -> int:
+    name: str = args.name
+    # The core treats an empty name as a broken caller (PanicException); on
+    # the command line it is only a typing slip, so it never gets that far.
+    if not name:
+        return _fail("constant name must be non-empty")
+    try:
+        sheet = core.py_get_constant(name)
+    except KeyError as error:
+        return _fail(_one_line(str(error.args[0])))
+    except UnicodeEncodeError:
+        # Bytes in argv that are not UTF-8 arrive as lone surrogates.
+        return _fail(f"constant name `{_one_line(name)}` is not valid UTF-8")
+    if args.json:
+        print(json.dumps(sheet, separators=(",", ":")))
         return 0
-    if args == ["quarks"]:
-        for name in _tolvane_core.py_list_quarks():
-            print(name)
-        return 0
-    print("usage: python -m brenvalis [--version | quarks]", file=sys.stderr)
-    return 2
+    width = max(len(key) for key in sheet)
+    for key, value in sheet.items():
+        text = _number(value) if value is None or isinstance(value, float) else str(value)
+        print(f"{key:<{width}}  {text}")
+    return 0
+
+
+def _quarks(args: argparse.Namespace) -> int:
+    for name in core.py_list_quarks():
+        print(name)
+    return 0
+
+
+def _ckm(args: argparse.Namespace) -> int:
+    tol: float = args.tol
+    matrix = core.PyCKMMatrix.from_topology()
+    print("CKM matrix built from the topology")
+    print(f"unitary within tol {tol!r}: {'yes' if matrix.is_unitary(tol) else 'no'}")
+    print(f"Jarlskog invariant J: {matrix.jarlskog()!r}")
+    return 0
 
 
 if __name__ == "__main__":
