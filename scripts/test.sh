@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Every test: the C++ core tests under CTest, then the Python tests on each
-# supported CPython. Exits non-zero on the first failing stage.
+# Every test: the C++ core tests under CTest, then the Python tests and the
+# stub check on each supported CPython. Exits non-zero on the first failing stage.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 cd "$project_root"
@@ -19,4 +19,6 @@ for version in ${BRENVALIS_PYTHONS:-3.12 3.13}; do
     python="$(ensure_venv "$version")"
     # Run from tests/ so that the installed package, not the source tree, is imported.
     (cd tests && "$python" -m pytest -p no:cacheprovider -q python)
+    echo "== Type stubs against the built module on CPython $version (stubtest) =="
+    (cd tests && "$python" -m mypy.stubtest brenvalis._tolvane_core)
 done
