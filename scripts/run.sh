@@ -5,8 +5,12 @@ set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 python="$(ensure_venv 3.12)"
 if [ "$#" -eq 0 ]; then
-    "$python" -m brenvalis --version
-    "$python" -m brenvalis quarks
+    for command in "" "--version" "quarks" "constants" "get b3" "get phi --json" "ckm"; do
+        echo "\$ brenvalis${command:+ $command}"
+        # shellcheck disable=SC2086 # each command is split into its words on purpose
+        "$python" -m brenvalis $command
+        echo
+    done
 else
     exec "$python" -m brenvalis "$@"
 fi
