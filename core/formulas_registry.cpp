@@ -1,0 +1,210 @@
+#include "formulas_registry.hpp"
+
+#include <algorithm>
+#include <bit>
+#include <memory>
+#include <new>
+#include <stdexcept>
+#include <type_traits>
+#include <utility>
+
+#include "builtin_constants.hpp"
+#include "name_order.hpp"
+#include "shard_count.hpp"
+#include "siphash.hpp"
+
+namespace brenvalis::core {
+
+namespace {
+
+std::size_t check_shard_amount(std::size_t shard_amount) {
+    // The shard index is a bit field of the hash, so the count must be a
+    // power of two; one shard would need a shift by 64, which C++ leaves
+    // undefined. The ceiling is the largest count the process rule yields.
+    if (shard_amount < 2 || !std::has_single_bit(shard_amount) || shard_amount > kMaxShardAmount) {
+        throw std::invalid_argument("FormulasRegistry: the shard count must be a power of two between 2 and 65536");
+    }
+    return shard_amount;
+}
+
+// Bytes of a table block of `capacity` slots: header, control bytes, slots.
+constexpr std::size_t table_block_bytes(std::size_t capacity) {
+    return 2 * sizeof(std::uint32_t) + capacity + capacity * sizeof(ShardEntry*);
+}
+
+// Releases the previous shard's shared hold only once the next one is held,
+// and whatever it still holds when the walk ends or unwinds.
+class HandOverHold {
+public:
+    HandOverHold() noexcept = default;
+    HandOverHold(const HandOverHold&) = delete;
+    HandOverHold& operator=(const HandOverHold&) = delete;
+    ~HandOverHold() {
+        if (held_ != nullptr) {
+            held_->unlock_shared();
+        }
+    }
+
+    void move_to(ShardLock& next) noexcept {
+        next.lock_shared();
+        if (held_ != nullptr) {
+            held_->unlock_shared();
+        }
+        held_ = &next;
+    }
+
+private:
+    ShardLock* held_ = nullptr;
+};
+
+}  // namespace
+
+FormulasRegistry::FormulasRegistry(std::size_t shard_amount, std::size_t expected_entries)
+    : arena_([&] {
+          // Room for the shards, the expected entries, a minimal table in as
+          // many shards as could receive a name, and two doubled tables for
+          // the odd crowded shard: a build normally fits in this one chunk.
+          const std::size_t tables = std::min(shard_amount, expected_entries);
+          return shard_amount * sizeof(Shard) + expected_entries * sizeof(ShardEntry) +
+                 tables * (table_block_bytes(ShardTable::kMinCapacity) + alignof(ShardEntry*)) +
+                 (expected_entries != 0 ? 2 * table_block_bytes(2 * ShardTable::kMinCapacity) : 0) +
+                 alignof(std::max_align_t);
+      }()),
+      shard_amount_(shard_amount),
+      shift_(64u - static_cast<unsigned>(std::countr_zero(shard_amount))),
+      keys_(next_map_keys()) {
+    static_assert(std::is_trivially_destructible_v<Shard>, "shards are released with the arena, never destroyed");
+    static_assert(sizeof(Shard) <= 16, "an empty shard must stay cheap");
+    shards_ = arena_.allocate_array<Shard>(shard_amount_);
+    std::uninitialized_value_construct_n(shards_, shard_amount_);
+}
+
+FormulasRegistry FormulasRegistry::new_() {
+    return new_with_shards(process_shard_amount());
+}
+
+FormulasRegistry FormulasRegistry::new_with_shards(std::size_t shard_amount) {
+    const std::span<const BuiltinConstant> rows = builtin_constants();
+    FormulasRegistry registry(check_shard_amount(shard_amount), rows.size());
+    for (const BuiltinConstant& row : rows) {
+        registry.insert_unshared(row.name, [&row] { return make_builtin_record(row); });
+    }
+    return registry;
+}
+
+FormulasRegistry FormulasRegistry::with_shards(std::size_t shard_amount) {
+    return FormulasRegistry(check_shard_amount(shard_amount), 0);
+}
+
+FormulasRegistry::FormulasRegistry(FormulasRegistry&& other) noexcept
+    : arena_(std::move(other.arena_)),
+      shards_(std::exchange(other.shards_, nullptr)),
+      entries_(std::exchange(other.entries_, nullptr)),
+      shard_amount_(std::exchange(other.shard_amount_, 0)),
+      shift_(std::exchange(other.shift_, 64)),
+      keys_(other.keys_),
+      entry_count_(other.entry_count_.exchange(0, std::memory_order_relaxed)) {}
+
+FormulasRegistry& FormulasRegistry::operator=(FormulasRegistry&& other) noexcept {
+    if (this != &other) {
+        destroy_entries();
+        arena_ = std::move(other.arena_);
+        shards_ = std::exchange(other.shards_, nullptr);
+        entries_ = std::exchange(other.entries_, nullptr);
+        shard_amount_ = std::exchange(other.shard_amount_, 0);
+        shift_ = std::exchange(other.shift_, 64);
+        keys_ = other.keys_;
+        entry_count_.store(other.entry_count_.exchange(0, std::memory_order_relaxed), std::memory_order_relaxed);
+    }
+    return *this;
+}
+
+FormulasRegistry::~FormulasRegistry() {
+    destroy_entries();
+}
+
+void FormulasRegistry::destroy_entries() noexcept {
+    for (ShardEntry* entry = entries_; entry != nullptr;) {
+        ShardEntry* next = entry->next_owned;
+        std::destroy_at(entry);
+        entry = next;
+    }
+    entries_ = nullptr;
+}
+
+std::uint64_t FormulasRegistry::hash_name(std::string_view name) const noexcept {
+    return sip_hash_suffixed<1, 3>(keys_.k0, keys_.k1, name, 0xFF);
+}
+
+template <class MakeRecord>
+void FormulasRegistry::insert_unshared(std::string_view name, MakeRecord&& make_record) {
+    const std::uint64_t hash = hash_name(name);
+    Shard& shard = shards_[shard_index(hash)];
+    if (ShardEntry* existing = shard.table.find(hash, name)) {
+        existing->record = make_record();
+        return;
+    }
+    void* memory = arena_.allocate(sizeof(ShardEntry), alignof(ShardEntry));
+    // Aggregate initialisation from prvalues: the key and the record are
+    // built directly in the entry, never moved into it.
+    ShardEntry* entry = ::new (memory) ShardEntry{entries_, hash, std::string(name), make_record()};
+    entries_ = entry;
+    entry_count_.store(entry_count_.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+    shard.table.insert_new(entry, arena_);
+}
+
+std::optional<ConstantRecord> FormulasRegistry::insert(std::string name, ConstantRecord record) {
+    const std::uint64_t hash = hash_name(name);
+    Shard& shard = shards_[shard_index(hash)];
+    ExclusiveHold shard_hold(shard.lock);
+    if (ShardEntry* existing = shard.table.find(hash, name)) {
+        std::optional<ConstantRecord> previous(std::in_place, std::move(existing->record));
+        existing->record = std::move(record);
+        return previous;
+    }
+    ExclusiveHold store_hold(store_lock_);
+    void* memory = arena_.allocate(sizeof(ShardEntry), alignof(ShardEntry));
+    ShardEntry* entry = ::new (memory) ShardEntry{entries_, hash, std::move(name), std::move(record)};
+    entries_ = entry;
+    entry_count_.store(entry_count_.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+    shard.table.insert_new(entry, arena_);
+    return std::nullopt;
+}
+
+std::expected<ConstantRecord, RegistryError> FormulasRegistry::get(std::string_view name) const {
+    const std::uint64_t hash = hash_name(name);
+    Shard& shard = shards_[shard_index(hash)];
+    {
+        SharedHold hold(shard.lock);
+        if (const ShardEntry* entry = shard.table.find(hash, name)) {
+            // The copy is made before the hold is released.
+            return std::expected<ConstantRecord, RegistryError>(std::in_place, entry->record);
+        }
+    }
+    return std::unexpected(RegistryError::not_found(name));
+}
+
+std::uint64_t FormulasRegistry::len() const {
+    std::uint64_t total = 0;
+    for (std::size_t i = 0; i < shard_amount_; ++i) {
+        SharedHold hold(shards_[i].lock);
+        total += shards_[i].table.size();
+    }
+    return total;
+}
+
+std::vector<std::string> FormulasRegistry::sorted_names() const {
+    std::vector<std::string> names;
+    names.reserve(entry_count_.load(std::memory_order_relaxed));
+    {
+        HandOverHold hold;
+        for (std::size_t i = 0; i < shard_amount_; ++i) {
+            hold.move_to(shards_[i].lock);
+            shards_[i].table.for_each([&names](const ShardEntry& entry) { names.push_back(entry.key); });
+        }
+    }
+    sort_names(names);
+    return names;
+}
+
+}  // namespace brenvalis::core

@@ -1,0 +1,329 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <bit>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "core/formulas_registry.hpp"
+
+namespace brenvalis::core {
+namespace {
+
+using namespace std::string_view_literals;
+
+double parse(std::string_view text) {
+    double value = 0.0;
+    const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
+    EXPECT_EQ(result.ec, std::errc{}) << text;
+    return value;
+}
+
+// Built by appending: GCC 12 warns falsely (-Wrestrict) on "literal" + std::string.
+std::string numbered(std::string_view prefix, int number) {
+    std::string name(prefix);
+    name += std::to_string(number);
+    return name;
+}
+
+std::uint64_t bits(double value) {
+    return std::bit_cast<std::uint64_t>(value);
+}
+
+const std::vector<std::string> kBuiltinSorted = {
+    "b3",          "chi_eff",       "gamma_em",      "h0_central",     "jc_constant", "logic_closure",
+    "m_tau_mev",   "n_gen",         "n_gen_sq",      "phi",            "roots_total", "sterile_check",
+    "sterile_sector", "topo_gen_check", "v_higgs_mev", "visible_sector", "w0_central",
+};
+
+struct ExpectedRecord {
+    std::string_view name;
+    std::string_view value;  // parsed, then compared bit for bit
+    std::string_view units;
+    ConstantStatus status;
+    std::optional<std::string_view> formula;
+    std::vector<std::string> depends_on;
+};
+
+const std::vector<ExpectedRecord>& builtin_expectations() {
+    using S = ConstantStatus;
+    static const std::vector<ExpectedRecord> rows = {
+        {"b3", "24", "dimensionless", S::Seed, std::nullopt, {}},
+        {"chi_eff", "72", "dimensionless", S::Seed, std::nullopt, {}},
+        {"n_gen", "3", "count", S::Seed, std::nullopt, {}},
+        {"roots_total", "288", "count", S::Seed, std::nullopt, {}},
+        {"visible_sector", "125", "count", S::Seed, std::nullopt, {}},
+        {"sterile_sector", "163", "count", S::Seed, std::nullopt, {}},
+        {"phi", "1.618033988749895", "dimensionless", S::Seed, std::nullopt, {}},
+        {"gamma_em", "0.5772156649015329", "dimensionless", S::Seed, std::nullopt, {}},
+        {"jc_constant", "153", "count", S::Seed, std::nullopt, {}},
+        {"logic_closure", "288", "count", S::Seed, std::nullopt, {}},
+        {"v_higgs_mev", "0", "MeV", S::Pending, "246220", {}},
+        {"sterile_check", "0", "count", S::Pending, "roots_total - visible_sector", {"roots_total", "visible_sector"}},
+        {"n_gen_sq", "0", "count", S::Pending, "n_gen * n_gen", {"n_gen"}},
+        {"h0_central", "0", "km/s/Mpc", S::Pending, "70", {}},
+        {"w0_central", "0", "dimensionless", S::Pending, "-1", {}},
+        {"m_tau_mev", "0", "MeV", S::Pending, "1776.86", {}},
+        {"topo_gen_check", "0", "count", S::Pending, "chi_eff / b3", {"chi_eff", "b3"}},
+    };
+    return rows;
+}
+
+void expect_builtin_records(const FormulasRegistry& registry) {
+    EXPECT_EQ(registry.len(), 17u);
+    EXPECT_EQ(registry.sorted_names(), kBuiltinSorted);
+    for (const ExpectedRecord& want : builtin_expectations()) {
+        SCOPED_TRACE(want.name);
+        const auto got = registry.get(want.name);
+        ASSERT_TRUE(got.has_value());
+        EXPECT_EQ(got->name, want.name);
+        // Bits, not ==: this tells +0.0 from -0.0 and catches a last-digit slip.
+        EXPECT_EQ(bits(got->value), bits(parse(want.value)));
+        EXPECT_EQ(got->units, want.units);
+        EXPECT_FALSE(got->uncertainty.has_value());
+        EXPECT_EQ(got->status, want.status);
+        EXPECT_EQ(got->formula, want.formula);
+        EXPECT_EQ(got->depends_on, want.depends_on);
+    }
+}
+
+TEST(FormulasRegistry, BuiltinTableAtEveryShardCount) {
+    // The values named in the table, as exact binary64 expansions.
+    EXPECT_EQ(bits(parse("1.618033988749895")),
+              bits(parse("1.6180339887498949025257388711906969547271728515625")));
+    EXPECT_EQ(bits(parse("0.5772156649015329")),
+              bits(parse("0.57721566490153286554942724251304753124713897705078125")));
+
+    for (const std::size_t shards : {std::size_t{2}, std::size_t{4}, std::size_t{8}, std::size_t{256}}) {
+        SCOPED_TRACE(shards);
+        const FormulasRegistry registry = FormulasRegistry::new_with_shards(shards);
+        EXPECT_EQ(registry.shard_amount(), shards);
+        expect_builtin_records(registry);
+    }
+    const FormulasRegistry registry = FormulasRegistry::new_();
+    EXPECT_GE(registry.shard_amount(), 4u);
+    EXPECT_TRUE(std::has_single_bit(registry.shard_amount()));
+    expect_builtin_records(registry);
+}
+
+TEST(FormulasRegistry, RegistriesBuiltInSuccessionHoldEqualRecords) {
+    const FormulasRegistry first = FormulasRegistry::new_();
+    const FormulasRegistry second = FormulasRegistry::new_();
+    EXPECT_EQ(first.sorted_names(), second.sorted_names());
+    for (const std::string& name : kBuiltinSorted) {
+        EXPECT_EQ(first.get(name).value(), second.get(name).value()) << name;
+    }
+}
+
+TEST(FormulasRegistry, LookupIsByteExact) {
+    const FormulasRegistry registry = FormulasRegistry::new_with_shards(8);
+    const std::string_view misses[] = {
+        "B3", "PHI", "b3 ", " b3", "b", "b33", "n_gen_s", "b3\0"sv, "", "\xc3\xa9",
+    };
+    for (std::string_view name : misses) {
+        SCOPED_TRACE(name);
+        const auto got = registry.get(name);
+        ASSERT_FALSE(got.has_value());
+        EXPECT_EQ(got.error().kind(), RegistryError::Kind::NotFound);
+        EXPECT_EQ(got.error().message(), "constant `" + std::string(name) + "` not found in registry");
+    }
+    EXPECT_EQ(registry.get("").error().message(), "constant `` not found in registry");
+    EXPECT_EQ(registry.get("a`b\nc").error().message(), "constant `a`b\nc` not found in registry");
+    EXPECT_EQ(registry.len(), 17u);  // lookups never change the store
+}
+
+TEST(FormulasRegistry, LookupHandsOutIndependentCopies) {
+    FormulasRegistry registry = FormulasRegistry::new_with_shards(4);
+    ConstantRecord copy = registry.get("sterile_check").value();
+    copy.units = "changed";
+    copy.formula->assign("changed");
+    copy.depends_on.clear();
+    const ConstantRecord again = registry.get("sterile_check").value();
+    EXPECT_EQ(again.units, "count");
+    EXPECT_EQ(again.formula, "roots_total - visible_sector");
+    EXPECT_EQ(again.depends_on, (std::vector<std::string>{"roots_total", "visible_sector"}));
+}
+
+TEST(FormulasRegistry, InsertReplacesAndHandsBackTheEarlierRecord) {
+    for (const std::size_t shards : {std::size_t{4}, std::size_t{256}}) {
+        SCOPED_TRACE(shards);
+        FormulasRegistry registry = FormulasRegistry::with_shards(shards);
+        EXPECT_EQ(registry.len(), 0u);
+        const ConstantRecord first = ConstantRecord::seed("x", 1.0, "count");
+        const ConstantRecord second = ConstantRecord::derived("x", "y + 1", "MeV", {"y"});
+        EXPECT_EQ(registry.insert("x", first), std::nullopt);
+        EXPECT_EQ(registry.len(), 1u);
+        EXPECT_EQ(registry.insert("x", second), first);
+        EXPECT_EQ(registry.len(), 1u);
+        EXPECT_EQ(registry.get("x").value(), second);
+        EXPECT_EQ(registry.sorted_names(), std::vector<std::string>{"x"});
+        // The key is the name given to insert, not the record's own name.
+        EXPECT_EQ(registry.insert("alias", first), std::nullopt);
+        EXPECT_EQ(registry.get("alias")->name, "x");
+        EXPECT_EQ(registry.len(), 2u);
+    }
+}
+
+TEST(FormulasRegistry, ListingIsInByteOrder) {
+    // Inserted in an order that is not the byte order.
+    const std::vector<std::string> inserted = {
+        "visible_sector", "\xc3\xa9t\xc3\xa9", "n_gen_sq", "_x", "v_higgs_mev", "a", "~", "Zed", "n_gen", "9a",
+        "\x7f",
+    };
+    const std::vector<std::string> expected = {
+        "9a", "Zed", "_x", "a", "n_gen", "n_gen_sq", "v_higgs_mev", "visible_sector", "~", "\x7f",
+        "\xc3\xa9t\xc3\xa9",
+    };
+    FormulasRegistry registry = FormulasRegistry::with_shards(8);
+    EXPECT_TRUE(registry.sorted_names().empty());
+    registry.insert("only", ConstantRecord::seed("only", 1.0, "count"));
+    EXPECT_EQ(registry.sorted_names(), std::vector<std::string>{"only"});
+
+    FormulasRegistry mixed = FormulasRegistry::with_shards(8);
+    for (const std::string& name : inserted) {
+        mixed.insert(name, ConstantRecord::seed(name, 0.0, "count"));
+    }
+    EXPECT_EQ(mixed.sorted_names(), expected);
+}
+
+TEST(FormulasRegistry, ManyNamesSpreadOverShards) {
+    for (const std::size_t shards : {std::size_t{4}, std::size_t{8}, std::size_t{256}}) {
+        SCOPED_TRACE(shards);
+        FormulasRegistry registry = FormulasRegistry::with_shards(shards);
+        std::vector<std::string> names;
+        for (int i = 0; i < 1000; ++i) {
+            names.push_back(numbered("k", i));
+            registry.insert(names.back(), ConstantRecord::seed(names.back(), i, "count"));
+        }
+        EXPECT_EQ(registry.len(), 1000u);
+        std::sort(names.begin(), names.end());
+        EXPECT_EQ(registry.sorted_names(), names);  // more than 20 names: the merge-sort path
+        for (int i = 0; i < 1000; ++i) {
+            const std::string name = numbered("k", i);
+            ASSERT_EQ(registry.get(name)->value, i) << name;
+        }
+    }
+}
+
+TEST(FormulasRegistry, ShardIsTheBitsBelowTheTag) {
+    const FormulasRegistry registry = FormulasRegistry::with_shards(32);
+    struct Case {
+        std::uint64_t hash;
+        std::size_t shard;
+    };
+    const Case cases[] = {
+        {0, 0},
+        {0xFE00000000000000ull, 0},   // only tag bits
+        {0x0010000000000000ull, 1},   // bit 52
+        {0x01F0000000000000ull, 31},  // bits 52..56
+        {0x000FFFFFFFFFFFFFull, 0},   // everything below bit 52
+        {0xFFFFFFFFFFFFFFFFull, 31},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.hash);
+        EXPECT_EQ(registry.shard_index(c.hash), c.shard);
+    }
+    EXPECT_EQ(FormulasRegistry::with_shards(4).shard_index(0x0180000000000000ull), 3u);
+}
+
+TEST(FormulasRegistry, ShardCountMustBeAPowerOfTwoAboveOne) {
+    for (const std::size_t bad : {std::size_t{0}, std::size_t{1}, std::size_t{3}, std::size_t{12},
+                                  std::size_t{1} << 40}) {
+        EXPECT_THROW(FormulasRegistry::with_shards(bad), std::invalid_argument) << bad;
+        EXPECT_THROW(FormulasRegistry::new_with_shards(bad), std::invalid_argument) << bad;
+    }
+}
+
+TEST(FormulasRegistry, MovesCarryTheStore) {
+    FormulasRegistry source = FormulasRegistry::new_with_shards(8);
+    FormulasRegistry moved(std::move(source));
+    expect_builtin_records(moved);
+    FormulasRegistry target = FormulasRegistry::with_shards(4);
+    target.insert("gone", ConstantRecord::seed("gone", 1.0, "count"));
+    target = std::move(moved);
+    expect_builtin_records(target);
+    EXPECT_FALSE(target.get("gone").has_value());
+}
+
+TEST(FormulasRegistry, ConcurrentReadersSeeTheSameRecords) {
+    const FormulasRegistry registry = FormulasRegistry::new_();
+    std::vector<ConstantRecord> reference;
+    for (const std::string& name : kBuiltinSorted) {
+        reference.push_back(registry.get(name).value());
+    }
+    std::atomic<int> mismatches{0};
+    std::vector<std::thread> readers;
+    for (int t = 0; t < 4; ++t) {
+        readers.emplace_back([&, t] {
+            for (int round = 0; round < 300; ++round) {
+                for (std::size_t i = 0; i < kBuiltinSorted.size(); ++i) {
+                    const std::size_t k = (i + static_cast<std::size_t>(t)) % kBuiltinSorted.size();
+                    const auto got = registry.get(kBuiltinSorted[k]);
+                    if (!got || *got != reference[k]) {
+                        mismatches.fetch_add(1);
+                    }
+                }
+                if (registry.get("B3").has_value() || registry.len() != 17 ||
+                    registry.sorted_names() != kBuiltinSorted) {
+                    mismatches.fetch_add(1);
+                }
+            }
+        });
+    }
+    for (std::thread& t : readers) {
+        t.join();
+    }
+    EXPECT_EQ(mismatches.load(), 0);
+}
+
+// Inserts into different shards share the arena; inserts and lookups in one
+// shard share its table. Neither may lose or tear anything.
+TEST(FormulasRegistry, ConcurrentInsertsAndLookups) {
+    FormulasRegistry registry = FormulasRegistry::with_shards(4);
+    constexpr int kWriters = 2;
+    constexpr int kPerWriter = 2000;
+    std::atomic<int> problems{0};
+    std::vector<std::thread> threads;
+    for (int w = 0; w < kWriters; ++w) {
+        threads.emplace_back([&, w] {
+            const std::string prefix = numbered("w", w) + "_";
+            for (int i = 0; i < kPerWriter; ++i) {
+                const std::string name = numbered(prefix, i);
+                if (registry.insert(name, ConstantRecord::seed(name, i, "count")).has_value()) {
+                    problems.fetch_add(1);
+                }
+                const auto got = registry.get(name);
+                if (!got || got->name != name || got->value != i) {
+                    problems.fetch_add(1);
+                }
+            }
+        });
+    }
+    threads.emplace_back([&] {
+        for (int round = 0; round < 200; ++round) {
+            const std::uint64_t count = registry.len();
+            const std::vector<std::string> names = registry.sorted_names();
+            if (count > kWriters * kPerWriter || names.size() > kWriters * kPerWriter ||
+                !std::is_sorted(names.begin(), names.end())) {
+                problems.fetch_add(1);
+            }
+        }
+    });
+    for (std::thread& t : threads) {
+        t.join();
+    }
+    EXPECT_EQ(problems.load(), 0);
+    EXPECT_EQ(registry.len(), std::uint64_t{kWriters} * kPerWriter);
+    EXPECT_EQ(registry.sorted_names().size(), std::size_t{kWriters} * kPerWriter);
+}
+
+}  // namespace
+}  // namespace brenvalis::core
