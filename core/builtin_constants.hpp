@@ -31,9 +31,13 @@ struct BuiltinConstant {
     std::uint8_t depends_on_count;
 };
 
+// The rows in insertion order. Their names are distinct (checked when this
+// library is compiled).
 std::span<const BuiltinConstant> builtin_constants() noexcept;
 
-// The record a row stands for, as it is stored in every fresh registry.
+// The record a row stands for, as it is stored in every fresh registry. Its
+// name is always row.name (the registry relies on that to share the text
+// between key and record).
 ConstantRecord make_builtin_record(const BuiltinConstant& row);
 
 }  // namespace brenvalis::core

@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "arena.hpp"
+#include "builtin_constants.hpp"
 #include "constant_record.hpp"
 #include "hash_keys.hpp"
 #include "registry_error.hpp"
@@ -89,9 +90,10 @@ private:
 
     std::uint64_t hash_name(std::string_view name) const noexcept;
 
-    // Fill used while the registry is still private to its builder: no locks.
-    template <class MakeRecord>
-    void insert_unshared(std::string_view name, MakeRecord&& make_record);
+    // Fill used while the registry is still private to its builder: no locks,
+    // and no check for an earlier entry of the name (the table's names are
+    // distinct).
+    void insert_builtin(const BuiltinConstant& row);
 
     void destroy_entries() noexcept;
 

@@ -28,6 +28,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "arena.hpp"
 #include "constant_record.hpp"
@@ -36,11 +37,46 @@ namespace brenvalis::core {
 
 // One stored name with its record. `next_owned` threads every entry of a
 // registry into one list so that destroying them never has to visit shards.
+//
+// The key is usually the record's own name (always so for the built-in
+// table), and copying texts is most of what a registry build costs, so such
+// an entry keeps no second copy: its key is read from the record. Before the
+// record is ever replaced the entry takes its own copy, because the key stays
+// while the record goes.
 struct ShardEntry {
+    // Tag for the constructor whose key is the record's own name.
+    struct KeyIsRecordName {};
+
+    ShardEntry() = default;
+    ShardEntry(ShardEntry* next, std::uint64_t key_hash, std::string key, ConstantRecord&& stored)
+        : next_owned(next), hash(key_hash), own_key(std::move(key)), record(std::move(stored)) {}
+    // `make()` builds the record straight into the entry (a prvalue needs no
+    // move). A constructor rather than aggregate initialisation, because GCC
+    // zero-fills an aggregate placed with new before initialising it.
+    template <class MakeRecord>
+    ShardEntry(ShardEntry* next, std::uint64_t key_hash, KeyIsRecordName, MakeRecord&& make)
+        : next_owned(next), hash(key_hash), key_is_record_name(true), record(make()) {}
+
     ShardEntry* next_owned = nullptr;
     std::uint64_t hash = 0;
-    std::string key;
+    std::string own_key;  // unused while key_is_record_name
+    bool key_is_record_name = false;
     ConstantRecord record;
+
+    std::string_view key() const noexcept {
+        return key_is_record_name ? std::string_view(record.name) : std::string_view(own_key);
+    }
+
+    // Puts `replacement` in place of the record and returns the earlier one.
+    ConstantRecord exchange_record(ConstantRecord&& replacement) {
+        if (key_is_record_name) {
+            own_key = record.name;
+            key_is_record_name = false;
+        }
+        ConstantRecord previous = std::move(record);
+        record = std::move(replacement);
+        return previous;
+    }
 };
 
 namespace shard_probe {
@@ -116,7 +152,7 @@ public:
             const std::uint64_t group = load_group(ctrl + base);
             for (std::uint64_t m = shard_probe::match_byte(group, tag); m != 0; m = shard_probe::clear_lowest(m)) {
                 ShardEntry* entry = slots[base + shard_probe::lowest_slot(m)];
-                if (entry->hash == hash && entry->key == key) {
+                if (entry->hash == hash && entry->key() == key) {
                     return entry;
                 }
             }
@@ -126,10 +162,15 @@ public:
         }
     }
 
-    // Adds an entry whose key the table does not hold yet (callers look it up
-    // first). New storage, when the table must grow, comes from `arena`; the
-    // old storage is simply abandoned there.
-    void insert_new(ShardEntry* entry, Arena& arena);
+    // Adds an entry whose key the table does not hold yet (callers make sure
+    // of that). New storage, when the table must grow, comes from `arena`;
+    // the old storage is simply abandoned there.
+    void insert_new(ShardEntry* entry, Arena& arena) {
+        if (block_ == nullptr || block_->size + 1 > block_->capacity / 8 * 7) [[unlikely]] {
+            make_room(arena);
+        }
+        place(block_, entry);
+    }
 
     // Visits the entries in slot order.
     template <class Visit>
@@ -176,7 +217,25 @@ private:
     }
 
     static Block* new_block(std::uint32_t capacity, Arena& arena);
-    static void place(Block* block, ShardEntry* entry) noexcept;
+    // Creates the first block, or moves every entry into one twice the size.
+    void make_room(Arena& arena);
+
+    // The first empty slot of the entry's probe sequence. Nothing is ever
+    // removed, so every key before it in the sequence is a different key.
+    static void place(Block* block, ShardEntry* entry) noexcept {
+        std::uint8_t* ctrl = block->ctrl();
+        for (shard_probe::ProbeSeq seq(entry->hash, block->group_mask());; seq.next()) {
+            const std::size_t base = seq.group() * shard_probe::kGroupWidth;
+            const std::uint64_t empties = shard_probe::match_empty(load_group(ctrl + base));
+            if (empties != 0) {
+                const std::size_t slot = base + shard_probe::lowest_slot(empties);
+                ctrl[slot] = shard_probe::tag_of(entry->hash);
+                block->slots()[slot] = entry;
+                ++block->size;
+                return;
+            }
+        }
+    }
 
     Block* block_ = nullptr;
 };

@@ -172,6 +172,21 @@ TEST(FormulasRegistry, InsertReplacesAndHandsBackTheEarlierRecord) {
     }
 }
 
+// A built-in entry reads its key from its record; replacing the record must
+// not take the key with it.
+TEST(FormulasRegistry, ReplacingABuiltinRecordKeepsItsKey) {
+    FormulasRegistry registry = FormulasRegistry::new_with_shards(8);
+    const ConstantRecord original = registry.get("b3").value();
+    const ConstantRecord other = ConstantRecord::seed("renamed", 5.0, "count");
+    EXPECT_EQ(registry.insert("b3", other), original);
+    EXPECT_EQ(registry.len(), 17u);
+    EXPECT_EQ(registry.sorted_names(), kBuiltinSorted);
+    EXPECT_EQ(registry.get("b3").value(), other);
+    EXPECT_FALSE(registry.get("renamed").has_value());
+    EXPECT_EQ(registry.insert("b3", original), other);
+    EXPECT_EQ(registry.get("b3").value(), original);
+}
+
 TEST(FormulasRegistry, ListingIsInByteOrder) {
     // Inserted in an order that is not the byte order.
     const std::vector<std::string> inserted = {
