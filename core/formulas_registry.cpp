@@ -151,6 +151,9 @@ void FormulasRegistry::insert_builtin(const BuiltinConstant& row) {
 }
 
 std::optional<ConstantRecord> FormulasRegistry::insert(std::string name, ConstantRecord record) {
+    if (shards_ == nullptr) [[unlikely]] {
+        throw std::logic_error("FormulasRegistry::insert on a moved-from registry");
+    }
     const std::uint64_t hash = hash_name(name);
     Shard& shard = shards_[shard_index(hash)];
     ExclusiveHold shard_hold(shard.lock);
@@ -168,8 +171,8 @@ std::optional<ConstantRecord> FormulasRegistry::insert(std::string name, Constan
 
 std::expected<ConstantRecord, RegistryError> FormulasRegistry::get(std::string_view name) const {
     const std::uint64_t hash = hash_name(name);
-    Shard& shard = shards_[shard_index(hash)];
-    {
+    if (shards_ != nullptr) [[likely]] {
+        Shard& shard = shards_[shard_index(hash)];
         SharedHold hold(shard.lock);
         if (const ShardEntry* entry = shard.table.find(hash, name)) {
             // The copy is made before the hold is released.

@@ -55,7 +55,8 @@ public:
     FormulasRegistry& operator=(FormulasRegistry&& other) noexcept;
     FormulasRegistry(const FormulasRegistry&) = delete;
     FormulasRegistry& operator=(const FormulasRegistry&) = delete;
-    // A moved-from registry may only be destroyed or assigned to.
+    // A moved-from registry holds no shards: it reads as empty, and inserting
+    // into it throws std::logic_error.
     ~FormulasRegistry();
 
     // Stores `record` under `name`. If the name is present its record is

@@ -73,15 +73,6 @@ TEST(ShardProbe, MatchByteIsExact) {
     }
 }
 
-TEST(ShardProbe, LowestSlotWalk) {
-    std::uint64_t matches = 0x8000800000000080ull;
-    std::vector<std::size_t> slots;
-    for (; matches != 0; matches = clear_lowest(matches)) {
-        slots.push_back(lowest_slot(matches));
-    }
-    EXPECT_EQ(slots, (std::vector<std::size_t>{0, 5, 7}));
-}
-
 TEST(ShardProbe, SequenceStartsAtLowBitsAndVisitsEveryGroupOnce) {
     EXPECT_EQ(ProbeSeq(0xFFFF'FFFF'FFFF'FF35ull, 15).group(), 5u);
     EXPECT_EQ(ProbeSeq(0x8000'0000'0000'0000ull, 7).group(), 0u);
