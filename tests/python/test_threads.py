@@ -1,0 +1,153 @@
+"""Eight threads calling every entry on shared instances, switching constantly.
+
+The module never releases the interpreter lock, but the interpreter may hand
+it to another thread between any two bytecodes, and with a switch interval of
+a microsecond it does so all the time. Every result is checked in the thread
+that got it, and shared instances must come out with the reference counts
+they went in with.
+"""
+
+import sys
+import textwrap
+import threading
+import traceback
+
+import pytest
+
+from conftest import run_python
+from brenvalis._tolvane_core import (
+    PyCKMMatrix,
+    PyFormulasRegistry,
+    PyQuarkRegistry,
+    py_get_constant,
+    py_list_constants,
+    py_list_quarks,
+)
+
+THREADS = 8
+ROUNDS = 60
+
+NAMES = py_list_constants()
+QUARKS = py_list_quarks()
+SHEETS = {name: py_get_constant(name) for name in NAMES}
+
+
+@pytest.fixture
+def fast_switching():
+    before = sys.getswitchinterval()
+    sys.setswitchinterval(1e-6)
+    try:
+        yield
+    finally:
+        sys.setswitchinterval(before)
+
+
+def expect_error(exception, message, function, *args, **kwargs):
+    try:
+        function(*args, **kwargs)
+    except exception as error:
+        assert type(error) is exception
+        assert error.args == (message,), error.args
+        return
+    raise AssertionError(f"{function.__name__}{args} did not raise {exception.__name__}")
+
+
+def run_threads(work):
+    """Runs work(index) on THREADS threads that start together; returns the failures."""
+    barrier = threading.Barrier(THREADS)
+    failures = []
+
+    def thread_main(index):
+        try:
+            barrier.wait()
+            work(index)
+        except BaseException:  # noqa: BLE001 - every failure is reported, not just Exceptions
+            failures.append(f"thread {index}:\n{traceback.format_exc()}")
+
+    threads = [threading.Thread(target=thread_main, args=(i,)) for i in range(THREADS)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    return failures
+
+
+def test_every_entry_on_shared_instances(fast_switching):
+    registry, quarks, matrix = PyFormulasRegistry(), PyQuarkRegistry(), PyCKMMatrix.from_topology()
+    shared = [registry, quarks, matrix, PyFormulasRegistry, PyQuarkRegistry, PyCKMMatrix]
+    counts_before = [sys.getrefcount(obj) for obj in shared]
+    calls = [0] * THREADS
+
+    def work(index):
+        for round_ in range(ROUNDS):
+            name = NAMES[(index + round_) % len(NAMES)]
+            missing = f"{name}_{index}"
+            sheet = py_get_constant(name)
+            assert sheet == SHEETS[name] and sheet is not SHEETS[name]
+            assert py_get_constant(name=name) == SHEETS[name]
+            assert registry.get(name) == SHEETS[name]["value"]
+            assert registry.get(name=name) == SHEETS[name]["value"]
+            expect_error(KeyError, f"constant `{missing}` not found in registry", registry.get, missing)
+            expect_error(KeyError, f"constant `{missing}` not found in registry", py_get_constant, missing)
+            expect_error(TypeError, "argument 'name': 'int' object cannot be converted to 'PyString'",
+                         registry.get, index)
+            expect_error(TypeError, "PyFormulasRegistry.get() got multiple values for argument 'name'",
+                         registry.get, name, name=name)
+            assert py_list_constants() == NAMES
+            assert py_list_quarks() == QUARKS
+            assert len(registry) == 17 and bool(registry)
+            assert len(quarks) == 0 and not quarks
+            assert registry.version() == PyFormulasRegistry.version() == "2.3.0"
+            assert len(PyFormulasRegistry()) == 17
+            assert len(PyQuarkRegistry()) == 0
+            expect_error(TypeError, "No constructor defined for PyCKMMatrix", PyCKMMatrix)
+            made = PyCKMMatrix.from_topology()
+            assert made is not matrix and made.jarlskog() == 0.0
+            assert matrix.is_unitary(round_ * 1e-3) is True
+            assert matrix.is_unitary(tol=-1e-12) is False
+            assert matrix.is_unitary(float("nan")) is False
+            assert matrix.jarlskog() == 0.0
+            expect_error(TypeError, "PyCKMMatrix.is_unitary() missing 1 required positional argument: 'tol'",
+                         matrix.is_unitary)
+            calls[index] += 1
+
+    assert run_threads(work) == []
+    assert calls == [ROUNDS] * THREADS
+    assert [sys.getrefcount(obj) for obj in shared] == counts_before
+
+
+def test_first_panics_race_for_one_exception_class():
+    # In a fresh process nothing has created PanicException yet, so eight
+    # threads failing at once race to create it; all must get the same class,
+    # and each failure is reported once on standard error.
+    code = textwrap.dedent(
+        f"""
+        import sys, threading
+        from brenvalis._tolvane_core import py_get_constant
+        sys.setswitchinterval(1e-6)
+        barrier = threading.Barrier({THREADS})
+        classes = []
+        def fail():
+            barrier.wait()
+            for _ in range(5):
+                try:
+                    py_get_constant("")
+                except BaseException as e:
+                    classes.append((type(e), e.args))
+        threads = [threading.Thread(target=fail) for _ in range({THREADS})]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join()
+        print(len(classes), len({{cls for cls, _ in classes}}), {{args for _, args in classes}})
+        print(classes[0][0].__name__, classes[0][0].__bases__)
+        """
+    )
+    result = run_python(code)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.splitlines() == [
+        f"{THREADS * 5} 1 {{('py_get_constant: name must be non-empty',)}}",
+        "PanicException (<class 'BaseException'>,)",
+    ]
+    reports = [line for line in result.stderr.splitlines() if "internal failure" in line]
+    assert len(reports) == THREADS * 5
