@@ -1,6 +1,5 @@
 #include "builtin_constants.hpp"
 
-#include <array>
 #include <iterator>
 #include <string>
 
@@ -57,27 +56,6 @@ constexpr bool names_are_distinct() {
 }
 static_assert(names_are_distinct(), "a fresh registry inserts the rows without looking for an earlier entry");
 
-// The decimal texts of the numeric formulas depend only on the table, so they
-// are rendered once per process (thread-safe static initialisation) instead
-// of on every build, which would make rendering a third of the build's cost.
-std::string_view formula_text_of(const BuiltinConstant& row, std::string& scratch) {
-    static const std::array<std::string, std::size(kTable)> rendered = [] {
-        std::array<std::string, std::size(kTable)> texts;
-        for (std::size_t i = 0; i < std::size(kTable); ++i) {
-            if (kTable[i].kind == Kind::FormulaNumber) {
-                texts[i] = formula_number(kTable[i].value);
-            }
-        }
-        return texts;
-    }();
-    const auto* begin = std::begin(kTable);
-    if (&row >= begin && &row < std::end(kTable)) {
-        return rendered[static_cast<std::size_t>(&row - begin)];
-    }
-    scratch = formula_number(row.value);
-    return scratch;
-}
-
 }  // namespace
 
 std::span<const BuiltinConstant> builtin_constants() noexcept {
@@ -89,8 +67,11 @@ ConstantRecord make_builtin_record(const BuiltinConstant& row) {
         case Kind::Seed:
             return ConstantRecord::seed(row.name, row.value, row.units);
         case Kind::FormulaNumber: {
-            std::string scratch;
-            return ConstantRecord::derived(row.name, formula_text_of(row, scratch), row.units, {});
+            // Rendered on every build: the table holds the number, and its
+            // text is made from it each time a registry is made.
+            std::string rendered;  // these texts fit the inline buffer: no allocation
+            append_formula_number(rendered, row.value);
+            return ConstantRecord::derived(row.name, rendered, row.units, {});
         }
         case Kind::FormulaText:
             break;

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 
 namespace brenvalis::core {
@@ -33,6 +34,33 @@ char* write_exponent(char* p, int exponent) noexcept {
         *p++ = tmp[--n];
     }
     return p;
+}
+
+// Integral values below 2^53 in magnitude: every integer there is a double and
+// neighbouring doubles are at most 1 apart, so no shorter digit string reads
+// back as the same value; the shortest digits are the integer's own. Printing
+// the integer skips the general shortest-digit search, which matters because
+// the table's formula numbers and most seed values are integral and a registry
+// is built on every call that needs one.
+constexpr double kExactIntegerLimit = 9007199254740992.0;  // 2^53
+
+bool append_small_integral(std::string& out, double value, bool point_zero) {
+    const double magnitude = std::fabs(value);
+    if (!(magnitude < kExactIntegerLimit) || magnitude != std::trunc(magnitude)) {
+        return false;
+    }
+    char text[24];
+    char* p = text;
+    if (std::signbit(value)) {
+        *p++ = '-';
+    }
+    p = std::to_chars(p, text + sizeof text, static_cast<std::uint64_t>(magnitude)).ptr;
+    if (point_zero) {
+        *p++ = '.';
+        *p++ = '0';
+    }
+    out.append(text, static_cast<std::size_t>(p - text));
+    return true;
 }
 
 }  // namespace
@@ -83,6 +111,9 @@ void append_formula_number(std::string& out, double value) {
         out.append(std::isnan(value) ? "nan" : (value < 0 ? "-inf" : "inf"));
         return;
     }
+    if (append_small_integral(out, value, false)) {
+        return;
+    }
     const ShortestDigits d = shortest_digits(value);
     if (d.negative) {
         out.push_back('-');
@@ -114,6 +145,9 @@ void append_json_number(std::string& out, double value) {
     if (!std::isfinite(value)) {
         // JSON has no literal for these; null is what the datasheet reports.
         out.append("null");
+        return;
+    }
+    if (append_small_integral(out, value, true)) {
         return;
     }
     const ShortestDigits d = shortest_digits(value);
