@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# Line and branch coverage of core/ and pyfacade/ from the C++ tests and the
+# Python tests together (gcov counters, summed up by gcovr). Prints every file
+# with its uncovered lines, and fails when line coverage is below
+# $BRENVALIS_MIN_LINE_COVERAGE percent (default 95).
+#
+# Builds go to $BRENVALIS_BUILDS/cov-core and $BRENVALIS_BUILDS/cov-ext
+# (default build/), the instrumented package and gcovr to .venv-cov.
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+cd "$project_root"
+
+builds="$project_root/${BRENVALIS_BUILDS:-build}"
+venv="$project_root/.venv-cov"
+version=3.12
+minimum="${BRENVALIS_MIN_LINE_COVERAGE:-95}"
+# Threads in the tests bump the same counters; unsynchronised updates lose
+# counts and even leave negative branch counts that gcovr rightly rejects.
+atomic_counters="-fprofile-update=atomic"
+
+echo "== coverage build: C++ core tests =="
+cmake -S . -B "$builds/cov-core" -DBRENVALIS_BUILD_EXTENSION=OFF -DBRENVALIS_BUILD_TESTS=ON \
+    -DBRENVALIS_WERROR=ON -DBRENVALIS_COVERAGE=ON -DCMAKE_BUILD_TYPE=Debug \
+    -DCMAKE_CXX_FLAGS="$atomic_counters" >/dev/null
+cmake --build "$builds/cov-core" -j2
+
+echo "== coverage build: extension module (CPython $version) =="
+if [ ! -x "$venv/bin/python" ]; then
+    "$(find_python "$version")" -m venv "$venv"
+    "$venv/bin/python" -m pip install --quiet --upgrade pip
+fi
+"$venv/bin/python" -m pip install --quiet "gcovr>=7"
+"$venv/bin/python" -m pip install --quiet "$project_root[test]" \
+    -C cmake.build-type=Debug \
+    -C cmake.define.BRENVALIS_COVERAGE=ON \
+    -C cmake.define.CMAKE_CXX_FLAGS="$atomic_counters" \
+    -C build-dir="$builds/cov-ext"
+
+# Counters of earlier runs would be added to this one's.
+find "$builds/cov-core" "$builds/cov-ext" -name '*.gcda' -delete
+
+echo "== C++ core tests =="
+ctest --test-dir "$builds/cov-core" --output-on-failure -j2
+
+echo "== Python tests =="
+export BRENVALIS_NUMBER_TEXT="$builds/cov-core/number_text"
+(cd tests && "$venv/bin/python" -m pytest -p no:cacheprovider -q python)
+
+echo "== coverage of core/ and pyfacade/ =="
+# Branches that only exist because a call might throw (the compiler's unwind
+# edges) are left out: they say nothing about the tests.
+"$venv/bin/python" -m gcovr --root "$project_root" \
+    --filter "$project_root/core/" --filter "$project_root/pyfacade/" \
+    --exclude-throw-branches --exclude-unreachable-branches \
+    --txt - --txt-metric line --print-summary \
+    --fail-under-line "$minimum" \
+    "$builds/cov-core" "$builds/cov-ext"
