@@ -11,50 +11,14 @@
 #include <new>
 #include <string>
 
+#include "bench/bench_support.hpp"
 #include "core/constant_record.hpp"
 #include "core/decimal_text.hpp"
 #include "pyfacade/json_text.hpp"
 
-namespace {
-
-using Clock = std::chrono::steady_clock;
-
-template <typename F>
-double ns_per_call(int iterations, F&& f) {
-    double best = 1e300;
-    for (int round = 0; round < 5; ++round) {
-        const auto start = Clock::now();
-        for (int i = 0; i < iterations; ++i) {
-            f(i);
-        }
-        const std::chrono::duration<double, std::nano> elapsed = Clock::now() - start;
-        best = std::min(best, elapsed.count() / iterations);
-    }
-    return best;
-}
-
-std::size_t allocations = 0;
-
-}  // namespace
-
-// Counting every allocation of the process shows whether the writers touch the
-// allocator beyond the caller's reserved buffer; they are meant not to.
-void* operator new(std::size_t size) {
-    ++allocations;
-    if (void* p = std::malloc(size == 0 ? 1 : size)) {
-        return p;
-    }
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-
-namespace {
-
-// Keeps the optimiser from discarding work whose result nobody reads.
-volatile std::size_t sink;
-
-}  // namespace
+using bench::allocations;
+using bench::ns_per_call;
+using bench::sink;
 
 int main() {
     using namespace brenvalis;

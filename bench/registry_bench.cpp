@@ -15,61 +15,17 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_support.hpp"
 #include "core/builtin_constants.hpp"
 #include "core/formulas_registry.hpp"
 #include "core/shard_count.hpp"
 #include "core/siphash.hpp"
 #include "pyfacade/json_text.hpp"
 
-namespace {
-
-using Clock = std::chrono::steady_clock;
-
-// Best of several rounds: the machine is shared, and the minimum is the run
-// least disturbed by others.
-template <typename F>
-double ns_per_call(int iterations, F&& f) {
-    double best = 1e300;
-    for (int round = 0; round < 7; ++round) {
-        const auto start = Clock::now();
-        for (int i = 0; i < iterations; ++i) {
-            f(i);
-        }
-        const std::chrono::duration<double, std::nano> elapsed = Clock::now() - start;
-        best = std::min(best, elapsed.count() / iterations);
-    }
-    return best;
-}
-
-std::size_t allocations = 0;
-
-}  // namespace
-
-void* operator new(std::size_t size) {
-    ++allocations;
-    if (void* p = std::malloc(size == 0 ? 1 : size)) {
-        return p;
-    }
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-
-namespace {
-
-// Keeps the optimiser from discarding work whose result nobody reads.
-volatile std::size_t sink;
-
-template <typename F>
-std::size_t allocations_per_call(int calls, F&& f) {
-    const std::size_t before = allocations;
-    for (int i = 0; i < calls; ++i) {
-        f(i);
-    }
-    return (allocations - before) / static_cast<std::size_t>(calls);
-}
-
-}  // namespace
+using bench::allocations;
+using bench::allocations_per_call;
+using bench::ns_per_call;
+using bench::sink;
 
 int main() {
     using namespace brenvalis::core;
