@@ -14,7 +14,6 @@ namespace brenvalis::pyfacade {
 namespace {
 
 using Matrix = core::CKMMatrix;
-using Use = SharedUse<Matrix>;
 
 [[gnu::cold]] ErrorValue no_constructor(PyTypeObject* type) {
     PyRef name = PyRef::steal(PyType_GetName(type));
@@ -66,25 +65,20 @@ PyObject* ckm_is_unitary(PyObject* self, PyObject* const* args, Py_ssize_t nargs
             !bound) {
             return std::unexpected(std::move(bound.error()));
         }
-        Outcome<Use> use = Use::take(self, &ckm_matrix_type);
-        if (!use) {
-            return std::unexpected(std::move(use.error()));
-        }
-        Outcome<double> tol = double_argument(slots[0], "tol");
-        if (!tol) {
-            return std::unexpected(std::move(tol.error()));
-        }
-        return PyRef::borrow(use->value().is_unitary(*tol) ? Py_True : Py_False);
+        return with_receiver<Matrix>(self, &ckm_matrix_type, [&](const Matrix& matrix) -> Outcome<PyRef> {
+            Outcome<double> tol = double_argument(slots[0], "tol");
+            if (!tol) {
+                return std::unexpected(std::move(tol.error()));
+            }
+            return PyRef::borrow(matrix.is_unitary(*tol) ? Py_True : Py_False);
+        });
     });
 }
 
 PyObject* ckm_jarlskog(PyObject* self, PyObject*) noexcept {
-    return guard_object([&]() -> Outcome<PyRef> {
-        Outcome<Use> use = Use::take(self, &ckm_matrix_type);
-        if (!use) {
-            return std::unexpected(std::move(use.error()));
-        }
-        return new_float(use->value().jarlskog());
+    return guard_object([self] {
+        return with_receiver<Matrix>(self, &ckm_matrix_type,
+                                     [](const Matrix& matrix) -> Outcome<PyRef> { return new_float(matrix.jarlskog()); });
     });
 }
 

@@ -14,7 +14,6 @@ namespace brenvalis::pyfacade {
 namespace {
 
 using Registry = core::FormulasRegistry;
-using Use = SharedUse<Registry>;
 
 // ---- Typed bodies. ----
 
@@ -28,26 +27,6 @@ Outcome<PyRef> get_impl(const Registry& registry, std::string_view name) {
 
 // ---- Slots and methods. ----
 
-PyObject* formulas_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
-    return guard_object([&]() -> Outcome<PyRef> {
-        std::array<PyObject*, signatures::formulas_registry_new.slot_count()> slots;
-        if (Outcome<void> bound = bind_tuple_dict(signatures::formulas_registry_new, args, kwargs, slots); !bound) {
-            return std::unexpected(std::move(bound.error()));
-        }
-        return new_instance(type, Registry::new_());
-    });
-}
-
-Py_ssize_t formulas_len(PyObject* self) noexcept {
-    return guard_length([&]() -> Outcome<std::uint64_t> {
-        Outcome<Use> use = Use::take(self, &formulas_registry_type);
-        if (!use) {
-            return std::unexpected(std::move(use.error()));
-        }
-        return use->value().len();
-    });
-}
-
 PyObject* formulas_get(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) noexcept {
     return guard_object([&]() -> Outcome<PyRef> {
         std::array<PyObject*, signatures::formulas_registry_get.slot_count()> slots;
@@ -55,15 +34,13 @@ PyObject* formulas_get(PyObject* self, PyObject* const* args, Py_ssize_t nargsf,
             !bound) {
             return std::unexpected(std::move(bound.error()));
         }
-        Outcome<Use> use = Use::take(self, &formulas_registry_type);
-        if (!use) {
-            return std::unexpected(std::move(use.error()));
-        }
-        Outcome<std::string_view> name = text_argument(slots[0], "name");
-        if (!name) {
-            return std::unexpected(std::move(name.error()));
-        }
-        return get_impl(use->value(), *name);
+        return with_receiver<Registry>(self, &formulas_registry_type, [&](const Registry& registry) -> Outcome<PyRef> {
+            Outcome<std::string_view> name = text_argument(slots[0], "name");
+            if (!name) {
+                return std::unexpected(std::move(name.error()));
+            }
+            return get_impl(registry, *name);
+        });
     });
 }
 
@@ -82,8 +59,8 @@ PyType_Slot slots[] = {
     {Py_tp_base, &PyBaseObject_Type},
     {Py_tp_doc, const_cast<char*>(docstrings::formulas_registry)},
     {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_instance<Registry>)},
-    {Py_tp_new, reinterpret_cast<void*>(formulas_new)},
-    {Py_mp_length, reinterpret_cast<void*>(formulas_len)},
+    {Py_tp_new, reinterpret_cast<void*>(new_without_arguments<Registry, signatures::formulas_registry_new, &Registry::new_>)},
+    {Py_mp_length, reinterpret_cast<void*>(length_of<Registry, &formulas_registry_type>)},
     {Py_tp_methods, methods},
     {0, nullptr},
 };

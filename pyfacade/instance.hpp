@@ -15,13 +15,16 @@
 
 #include <Python.h>
 
+#include <array>
 #include <cstdint>
 #include <limits>
 #include <memory>
 #include <string>
 #include <type_traits>
+#include <utility>
 
 #include "core/internal_failure.hpp"
+#include "pyfacade/call_signature.hpp"
 #include "pyfacade/convert.hpp"
 #include "pyfacade/error_value.hpp"
 #include "pyfacade/guard.hpp"
@@ -101,6 +104,40 @@ private:
 
     PyRef self_;
 };
+
+// Runs `body` on the receiver's value while the receiver is in shared use.
+template <class Value, class Body>
+auto with_receiver(PyObject* self, Outcome<PyObject*> (*type_of)(), Body&& body)
+    -> decltype(body(std::declval<const Value&>())) {
+    Outcome<SharedUse<Value>> use = SharedUse<Value>::take(self, type_of);
+    if (!use) {
+        return std::unexpected(std::move(use.error()));
+    }
+    return std::forward<Body>(body)(use->value());
+}
+
+// The tp_new of a class built from nothing: refuses any argument through the
+// binder, then makes its value and the instance around it.
+template <class Value, const CallSignature& Signature, Value (*Make)()>
+PyObject* new_without_arguments(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
+    return guard_object([&]() -> Outcome<PyRef> {
+        std::array<PyObject*, Signature.slot_count()> slots;
+        if (Outcome<void> bound = bind_tuple_dict(Signature, args, kwargs, slots); !bound) {
+            return std::unexpected(std::move(bound.error()));
+        }
+        return new_instance(type, Make());
+    });
+}
+
+// The mapping-length slot of a class whose value counts its entries.
+template <class Value, Outcome<PyObject*> (*TypeOf)()>
+Py_ssize_t length_of(PyObject* self) noexcept {
+    return guard_length([self] {
+        return with_receiver<Value>(self, TypeOf, [](const Value& value) -> Outcome<std::uint64_t> {
+            return value.len();
+        });
+    });
+}
 
 // The type object of a class, created from its spec on first request.
 Outcome<PyObject*> type_from_slot(ProcessSlot& slot, PyType_Spec& spec);
