@@ -30,13 +30,16 @@ for library in "$runtime" "$cxx_runtime"; do
     fi
 done
 
-# Every report goes to a file of its own in this folder, whichever process
-# made it; the run is clean only if the folder stays empty.
+# Every AddressSanitizer report goes to a file of its own in this folder,
+# whichever process made it; the run is clean only if the folder stays empty.
+# GCC's UndefinedBehaviorSanitizer runtime ignores log_path and reports on
+# standard error; halt_on_error makes it end the process with status 1, which
+# the test runners, and every test that starts a process, check.
 reports="$builds/asan-reports"
 rm -rf "$reports"
 mkdir -p "$reports"
 common_options="log_path=$reports/report:print_stacktrace=1"
-export UBSAN_OPTIONS="$common_options:halt_on_error=1"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 
 check_reports() {
     local stage="$1"
