@@ -38,9 +38,9 @@ NAMES = py_list_constants()
 SHEETS = {name: py_get_constant(name) for name in NAMES}
 PANIC_MESSAGE = "py_get_constant: name must be non-empty"
 
-# A __float__ that returns a float subclass is deprecated, and the interpreter
-# says so on every such call.
-pytestmark = pytest.mark.filterwarnings("ignore:.*returned non-float:DeprecationWarning")
+# A __float__ that returns a float subclass, or an __index__ that returns an
+# int subclass such as bool, is deprecated; the interpreter says so each time.
+pytestmark = pytest.mark.filterwarnings("ignore:.*returned non-(float|int):DeprecationWarning")
 
 FUZZ = settings(max_examples=250, deadline=None, suppress_health_check=[HealthCheck.too_slow])
 
