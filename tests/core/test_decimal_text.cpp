@@ -270,5 +270,20 @@ TEST(DecimalText, ShortDecimalsNearTheLayoutSwitchRoundTrip) {
     }
 }
 
+TEST(DecimalText, NonFiniteValuesHaveNoDigitsButKeepTheirSign) {
+    const double inf = std::numeric_limits<double>::infinity();
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const struct {
+        double value;
+        bool negative;
+    } cases[] = {{inf, false}, {-inf, true}, {nan, false}, {-nan, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.value);
+        const ShortestDigits d = shortest_digits(c.value);
+        EXPECT_EQ(d.count, 0);
+        EXPECT_EQ(d.negative, c.negative);
+    }
+}
+
 }  // namespace
 }  // namespace brenvalis::core
