@@ -58,8 +58,10 @@ cmake -S . -B "$builds/asan-core" -DBRENVALIS_BUILD_EXTENSION=OFF -DBRENVALIS_BU
     -DBRENVALIS_WERROR=ON -DBRENVALIS_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug >/dev/null
 cmake --build "$builds/asan-core" -j2
 # The core tests are plain C++ processes: leak checking stays on for them.
+# A test that hangs (a lost wake-up in a lock, say) fails after the timeout
+# instead of holding the run until CI's limit.
 ASAN_OPTIONS="$common_options:detect_leaks=1" \
-    ctest --test-dir "$builds/asan-core" --output-on-failure -j2
+    ctest --test-dir "$builds/asan-core" --output-on-failure -j2 --timeout 300
 check_reports "the C++ core tests"
 
 echo "== extension module under ASan+UBSan, pytest on CPython $version =="

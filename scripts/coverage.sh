@@ -40,7 +40,7 @@ fi
 find "$builds/cov-core" "$builds/cov-ext" -name '*.gcda' -delete
 
 echo "== C++ core tests =="
-ctest --test-dir "$builds/cov-core" --output-on-failure -j2
+ctest --test-dir "$builds/cov-core" --output-on-failure -j2 --timeout 300
 
 echo "== Python tests =="
 export BRENVALIS_NUMBER_TEXT="$builds/cov-core/number_text"
