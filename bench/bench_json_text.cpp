@@ -23,8 +23,7 @@ using bench::sink;
 int main() {
     using namespace brenvalis;
     constexpr int kIterations = 1'000'000;
-    const double values[] = {24.0, 1776.86, 1.618033988749895, 0.5772156649015329,
-                             1.5e-7, 1e16, 246220.0, -0.0};
+    const double values[] = {24.0, 1776.86, 1.618033988749895, 0.5772156649015329, 1.5e-7, 1e16, 246220.0, -0.0};
     constexpr int kValues = sizeof values / sizeof values[0];
 
     std::string out;

@@ -98,7 +98,8 @@ int main() {
                 100.0 * hashes / build8);
     std::printf("  17 records alone              %7.1f ns  (%zu allocations: long texts, name lists)\n", records,
                 record_allocs);
-    std::printf("  rest: store, arena, teardown  %7.1f ns  (build minus the two lines above)\n", build8 - hashes - records);
+    std::printf("  rest: store, arena, teardown  %7.1f ns  (build minus the two lines above)\n",
+                build8 - hashes - records);
     std::printf("get \"b3\" (present)             %7.1f ns  (%zu allocations)\n", get_hit, get_allocs);
     std::printf("get \"B3\" (absent)              %7.1f ns\n", get_miss);
     std::printf("sorted_names, 8 shards          %7.1f ns\n", listing);

@@ -9,9 +9,7 @@ namespace {
 constexpr std::size_t kMinChunkBytes = 1024;
 }
 
-Arena::Arena(std::size_t first_chunk_bytes) {
-    add_chunk(first_chunk_bytes);
-}
+Arena::Arena(std::size_t first_chunk_bytes) { add_chunk(first_chunk_bytes); }
 
 Arena::Arena(Arena&& other) noexcept
     : last_(std::exchange(other.last_, nullptr)),
@@ -28,9 +26,7 @@ Arena& Arena::operator=(Arena&& other) noexcept {
     return *this;
 }
 
-Arena::~Arena() {
-    release();
-}
+Arena::~Arena() { release(); }
 
 std::size_t Arena::chunk_count() const noexcept {
     std::size_t count = 0;

@@ -55,8 +55,7 @@ private:
         Chunk* previous;
         std::size_t bytes;  // including this header
     };
-    static_assert(sizeof(Chunk) % alignof(std::max_align_t) == 0,
-                  "chunk payloads must start max-aligned");
+    static_assert(sizeof(Chunk) % alignof(std::max_align_t) == 0, "chunk payloads must start max-aligned");
 
     void add_chunk(std::size_t at_least);
     void release() noexcept;

@@ -19,7 +19,12 @@ constexpr BuiltinConstant numeric_formula(std::string_view name, double number, 
 }
 constexpr BuiltinConstant text_formula(std::string_view name, std::string_view formula, std::string_view units,
                                        std::string_view first, std::string_view second = {}) {
-    return {Kind::FormulaText, name, units, 0.0, formula, {first, second},
+    return {Kind::FormulaText,
+            name,
+            units,
+            0.0,
+            formula,
+            {first, second},
             static_cast<std::uint8_t>(second.empty() ? 1 : 2)};
 }
 
@@ -58,14 +63,11 @@ static_assert(names_are_distinct(), "a fresh registry inserts the rows without l
 
 }  // namespace
 
-std::span<const BuiltinConstant> builtin_constants() noexcept {
-    return kTable;
-}
+std::span<const BuiltinConstant> builtin_constants() noexcept { return kTable; }
 
 ConstantRecord make_builtin_record(const BuiltinConstant& row) {
     switch (row.kind) {
-        case Kind::Seed:
-            return ConstantRecord::seed(row.name, row.value, row.units);
+        case Kind::Seed: return ConstantRecord::seed(row.name, row.value, row.units);
         case Kind::FormulaNumber: {
             // Rendered on every build: the table holds the number, and its
             // text is made from it each time a registry is made.
@@ -73,8 +75,7 @@ ConstantRecord make_builtin_record(const BuiltinConstant& row) {
             append_formula_number(rendered, row.value);
             return ConstantRecord::derived(row.name, rendered, row.units, {});
         }
-        case Kind::FormulaText:
-            break;
+        case Kind::FormulaText: break;
     }
     ConstantRecord record = ConstantRecord::derived(row.name, row.formula, row.units, {});
     record.depends_on.reserve(row.depends_on_count);

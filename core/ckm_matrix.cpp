@@ -4,9 +4,7 @@
 
 namespace brenvalis::core {
 
-CKMMatrix CKMMatrix::from_topology() {
-    return CKMMatrix({{{1.0, 0.0, 0.0}, {0.0, 1.0, 0.0}, {0.0, 0.0, 1.0}}}, 0.0);
-}
+CKMMatrix CKMMatrix::from_topology() { return CKMMatrix({{{1.0, 0.0, 0.0}, {0.0, 1.0, 0.0}, {0.0, 0.0, 1.0}}}, 0.0); }
 
 bool CKMMatrix::is_unitary(double tol) const noexcept {
     for (int i = 0; i < 3; ++i) {

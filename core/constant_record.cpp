@@ -20,8 +20,7 @@ ConstantRecord ConstantRecord::seed(std::string_view name, double value, std::st
     return record;
 }
 
-ConstantRecord ConstantRecord::derived(std::string_view name, std::string_view formula,
-                                       std::string_view units,
+ConstantRecord ConstantRecord::derived(std::string_view name, std::string_view formula, std::string_view units,
                                        std::initializer_list<std::string_view> depends_on) {
     ConstantRecord record;
     record.name.assign(name);

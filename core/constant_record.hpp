@@ -39,8 +39,7 @@ struct ConstantRecord {
 
     // A derived quantity that is never evaluated: it holds +0.0 and reports
     // itself as Pending for its whole life.
-    static ConstantRecord derived(std::string_view name, std::string_view formula,
-                                  std::string_view units,
+    static ConstantRecord derived(std::string_view name, std::string_view formula, std::string_view units,
                                   std::initializer_list<std::string_view> depends_on);
 
     friend bool operator==(const ConstantRecord&, const ConstantRecord&) = default;

@@ -79,9 +79,7 @@ FormulasRegistry::FormulasRegistry(std::size_t shard_amount, std::size_t expecte
     std::uninitialized_value_construct_n(shards_, shard_amount_);
 }
 
-FormulasRegistry FormulasRegistry::new_() {
-    return new_with_shards(process_shard_amount());
-}
+FormulasRegistry FormulasRegistry::new_() { return new_with_shards(process_shard_amount()); }
 
 FormulasRegistry FormulasRegistry::new_with_shards(std::size_t shard_amount) {
     const std::span<const BuiltinConstant> rows = builtin_constants();
@@ -119,9 +117,7 @@ FormulasRegistry& FormulasRegistry::operator=(FormulasRegistry&& other) noexcept
     return *this;
 }
 
-FormulasRegistry::~FormulasRegistry() {
-    destroy_entries();
-}
+FormulasRegistry::~FormulasRegistry() { destroy_entries(); }
 
 void FormulasRegistry::destroy_entries() noexcept {
     for (ShardEntry* entry = entries_; entry != nullptr;) {

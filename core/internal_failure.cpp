@@ -2,8 +2,6 @@
 
 namespace brenvalis::core {
 
-void fail(std::string_view message, std::source_location where) {
-    throw InternalFailure(std::string(message), where);
-}
+void fail(std::string_view message, std::source_location where) { throw InternalFailure(std::string(message), where); }
 
 }  // namespace brenvalis::core

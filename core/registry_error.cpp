@@ -4,9 +4,7 @@
 
 namespace brenvalis::core {
 
-RegistryError RegistryError::not_found(std::string_view name) {
-    return RegistryError(NotFound{std::string(name)});
-}
+RegistryError RegistryError::not_found(std::string_view name) { return RegistryError(NotFound{std::string(name)}); }
 RegistryError RegistryError::derivation_not_implemented(std::string_view name) {
     return RegistryError(DerivationNotImplemented{std::string(name)});
 }

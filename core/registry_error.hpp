@@ -41,16 +41,30 @@ public:
     void append_message(std::string& out) const;
 
 private:
-    struct NotFound { std::string name; };
-    struct DerivationNotImplemented { std::string name; };
-    struct LoadFailed { std::string path; std::error_code source; };
-    struct InvalidSchema { std::string path; };
-    struct CyclicDerivation { std::string name; };
-    struct ExpressionParse { std::string subject; std::string message; };
+    struct NotFound {
+        std::string name;
+    };
+    struct DerivationNotImplemented {
+        std::string name;
+    };
+    struct LoadFailed {
+        std::string path;
+        std::error_code source;
+    };
+    struct InvalidSchema {
+        std::string path;
+    };
+    struct CyclicDerivation {
+        std::string name;
+    };
+    struct ExpressionParse {
+        std::string subject;
+        std::string message;
+    };
 
     // The alternatives are listed in kind order, so index() is the kind code.
-    using Detail = std::variant<NotFound, DerivationNotImplemented, LoadFailed, InvalidSchema,
-                                CyclicDerivation, ExpressionParse>;
+    using Detail =
+        std::variant<NotFound, DerivationNotImplemented, LoadFailed, InvalidSchema, CyclicDerivation, ExpressionParse>;
 
     explicit RegistryError(Detail detail) : detail_(std::move(detail)) {}
 

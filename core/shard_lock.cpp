@@ -14,15 +14,13 @@ void ShardLock::lock_slow() noexcept {
             // Free. Taking it drops the waiting bit: the release that made it
             // free has woken (or is about to wake) every sleeper, and each of
             // them sets the bit again before sleeping on.
-            if (state_.compare_exchange_weak(seen, kWriter, std::memory_order_acquire,
-                                             std::memory_order_relaxed)) {
+            if (state_.compare_exchange_weak(seen, kWriter, std::memory_order_acquire, std::memory_order_relaxed)) {
                 return;
             }
             continue;
         }
-        if ((seen & kWaiting) == 0 &&
-            !state_.compare_exchange_weak(seen, seen | kWaiting, std::memory_order_relaxed,
-                                          std::memory_order_relaxed)) {
+        if ((seen & kWaiting) == 0 && !state_.compare_exchange_weak(seen, seen | kWaiting, std::memory_order_relaxed,
+                                                                    std::memory_order_relaxed)) {
             continue;
         }
         state_.wait(seen | kWaiting, std::memory_order_relaxed);
@@ -33,15 +31,13 @@ void ShardLock::lock_shared_slow() noexcept {
     for (;;) {
         std::uint32_t seen = state_.load(std::memory_order_relaxed);
         if ((seen & kWriter) == 0) {
-            if (state_.compare_exchange_weak(seen, seen + 1, std::memory_order_acquire,
-                                             std::memory_order_relaxed)) {
+            if (state_.compare_exchange_weak(seen, seen + 1, std::memory_order_acquire, std::memory_order_relaxed)) {
                 return;
             }
             continue;
         }
-        if ((seen & kWaiting) == 0 &&
-            !state_.compare_exchange_weak(seen, seen | kWaiting, std::memory_order_relaxed,
-                                          std::memory_order_relaxed)) {
+        if ((seen & kWaiting) == 0 && !state_.compare_exchange_weak(seen, seen | kWaiting, std::memory_order_relaxed,
+                                                                    std::memory_order_relaxed)) {
             continue;
         }
         state_.wait(seen | kWaiting, std::memory_order_relaxed);

@@ -29,8 +29,8 @@ public:
 
     void lock() noexcept {
         std::uint32_t expected = 0;
-        if (!state_.compare_exchange_strong(expected, kWriter, std::memory_order_acquire,
-                                            std::memory_order_relaxed)) [[unlikely]] {
+        if (!state_.compare_exchange_strong(expected, kWriter, std::memory_order_acquire, std::memory_order_relaxed))
+            [[unlikely]] {
             lock_slow();
         }
     }
@@ -43,9 +43,8 @@ public:
 
     void lock_shared() noexcept {
         std::uint32_t seen = state_.load(std::memory_order_relaxed);
-        if ((seen & kWriter) != 0 ||
-            !state_.compare_exchange_strong(seen, seen + 1, std::memory_order_acquire,
-                                            std::memory_order_relaxed)) [[unlikely]] {
+        if ((seen & kWriter) != 0 || !state_.compare_exchange_strong(seen, seen + 1, std::memory_order_acquire,
+                                                                     std::memory_order_relaxed)) [[unlikely]] {
             lock_shared_slow();
         }
     }

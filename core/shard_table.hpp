@@ -86,9 +86,7 @@ inline constexpr std::size_t kGroupWidth = 8;
 inline constexpr std::uint64_t kLowBits = 0x0101010101010101ull;
 inline constexpr std::uint64_t kHighBits = 0x8080808080808080ull;
 
-inline constexpr std::uint8_t tag_of(std::uint64_t hash) noexcept {
-    return static_cast<std::uint8_t>(hash >> 57);
-}
+inline constexpr std::uint8_t tag_of(std::uint64_t hash) noexcept { return static_cast<std::uint8_t>(hash >> 57); }
 static_assert(tag_of(~std::uint64_t{0}) < kEmpty, "a tag can never look like an empty slot");
 
 // Bit 7 of byte i is set exactly when byte i of `group` equals `byte`. Exact,
@@ -100,17 +98,13 @@ inline constexpr std::uint64_t match_byte(std::uint64_t group, std::uint8_t byte
 }
 
 // Empty is the only control value with its high bit set.
-inline constexpr std::uint64_t match_empty(std::uint64_t group) noexcept {
-    return group & kHighBits;
-}
+inline constexpr std::uint64_t match_empty(std::uint64_t group) noexcept { return group & kHighBits; }
 
 // Slot index within the group of the lowest match, and the mask without it.
 inline constexpr std::size_t lowest_slot(std::uint64_t matches) noexcept {
     return static_cast<std::size_t>(std::countr_zero(matches)) / 8;
 }
-inline constexpr std::uint64_t clear_lowest(std::uint64_t matches) noexcept {
-    return matches & (matches - 1);
-}
+inline constexpr std::uint64_t clear_lowest(std::uint64_t matches) noexcept { return matches & (matches - 1); }
 
 // Groups in triangular order: start, start+1, start+3, start+6, ... modulo
 // the group count (a power of two, given as count - 1).
@@ -198,9 +192,7 @@ private:
         std::uint8_t* ctrl() noexcept { return reinterpret_cast<std::uint8_t*>(this + 1); }
         const std::uint8_t* ctrl() const noexcept { return reinterpret_cast<const std::uint8_t*>(this + 1); }
         ShardEntry** slots() noexcept { return reinterpret_cast<ShardEntry**>(ctrl() + capacity); }
-        ShardEntry* const* slots() const noexcept {
-            return reinterpret_cast<ShardEntry* const*>(ctrl() + capacity);
-        }
+        ShardEntry* const* slots() const noexcept { return reinterpret_cast<ShardEntry* const*>(ctrl() + capacity); }
         std::size_t group_mask() const noexcept { return capacity / shard_probe::kGroupWidth - 1; }
     };
     static_assert(alignof(Block) <= alignof(ShardEntry*) && sizeof(Block) % alignof(ShardEntry*) == 0 &&

@@ -182,8 +182,8 @@ private:
 
 }  // namespace
 
-Outcome<void> bind_fastcall(const CallSignature& signature, PyObject* const* args, Py_ssize_t nargsf,
-                            PyObject* kwnames, std::span<PyObject*> slots) {
+Outcome<void> bind_fastcall(const CallSignature& signature, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames,
+                            std::span<PyObject*> slots) {
     Binder binder(signature, slots);
     const Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
     if (Outcome<void> r = binder.positional(args, nargs); !r) {

@@ -21,7 +21,7 @@ struct KeywordOnlyParameter {
 };
 
 struct CallSignature {
-    const char* owner;     // class name, or nullptr for a module function
+    const char* owner;  // class name, or nullptr for a module function
     const char* function;
     std::span<const std::string_view> positional;
     std::size_t positional_only;
@@ -47,8 +47,8 @@ inline constexpr CallSignature quark_registry_new{"PyQuarkRegistry", "__new__", 
 // Vectorcall form: `nargsf` may carry PY_VECTORCALL_ARGUMENTS_OFFSET; keyword
 // values follow the positional ones in `args`. `slots` must have exactly
 // signature.slot_count() entries; they receive borrowed references or null.
-Outcome<void> bind_fastcall(const CallSignature& signature, PyObject* const* args, Py_ssize_t nargsf,
-                            PyObject* kwnames, std::span<PyObject*> slots);
+Outcome<void> bind_fastcall(const CallSignature& signature, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames,
+                            std::span<PyObject*> slots);
 
 // Tuple-and-dict form, as a tp_new slot receives its arguments (kwargs may be null).
 Outcome<void> bind_tuple_dict(const CallSignature& signature, PyObject* args, PyObject* kwargs,

@@ -77,8 +77,9 @@ PyObject* ckm_is_unitary(PyObject* self, PyObject* const* args, Py_ssize_t nargs
 
 PyObject* ckm_jarlskog(PyObject* self, PyObject*) noexcept {
     return guard_object([self] {
-        return with_receiver<Matrix>(self, &ckm_matrix_type,
-                                     [](const Matrix& matrix) -> Outcome<PyRef> { return new_float(matrix.jarlskog()); });
+        return with_receiver<Matrix>(self, &ckm_matrix_type, [](const Matrix& matrix) -> Outcome<PyRef> {
+            return new_float(matrix.jarlskog());
+        });
     });
 }
 
@@ -100,11 +101,7 @@ PyType_Slot slots[] = {
 };
 
 PyType_Spec spec = {
-    "builtins.PyCKMMatrix",
-    static_cast<int>(sizeof(Instance<Matrix>)),
-    0,
-    Py_TPFLAGS_DEFAULT,
-    slots,
+    "builtins.PyCKMMatrix", static_cast<int>(sizeof(Instance<Matrix>)), 0, Py_TPFLAGS_DEFAULT, slots,
 };
 
 }  // namespace

@@ -34,8 +34,7 @@ void ErrorValue::raise() && noexcept {
         return;
     }
     if (const std::string* text = std::get_if<std::string>(&lazy.argument)) {
-        PyRef message = PyRef::steal(
-            PyUnicode_FromStringAndSize(text->data(), static_cast<Py_ssize_t>(text->size())));
+        PyRef message = PyRef::steal(PyUnicode_FromStringAndSize(text->data(), static_cast<Py_ssize_t>(text->size())));
         if (!message) {
             return;  // the interpreter's MemoryError (or UnicodeDecodeError) is pending instead
         }

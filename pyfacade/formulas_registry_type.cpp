@@ -59,18 +59,15 @@ PyType_Slot slots[] = {
     {Py_tp_base, &PyBaseObject_Type},
     {Py_tp_doc, const_cast<char*>(docstrings::formulas_registry)},
     {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_instance<Registry>)},
-    {Py_tp_new, reinterpret_cast<void*>(new_without_arguments<Registry, signatures::formulas_registry_new, &Registry::new_>)},
+    {Py_tp_new,
+     reinterpret_cast<void*>(new_without_arguments<Registry, signatures::formulas_registry_new, &Registry::new_>)},
     {Py_mp_length, reinterpret_cast<void*>(length_of<Registry, &formulas_registry_type>)},
     {Py_tp_methods, methods},
     {0, nullptr},
 };
 
 PyType_Spec spec = {
-    "builtins.PyFormulasRegistry",
-    static_cast<int>(sizeof(Instance<Registry>)),
-    0,
-    Py_TPFLAGS_DEFAULT,
-    slots,
+    "builtins.PyFormulasRegistry", static_cast<int>(sizeof(Instance<Registry>)), 0, Py_TPFLAGS_DEFAULT, slots,
 };
 
 }  // namespace

@@ -37,8 +37,8 @@ PyObject* panic_exception_type() {
     if (PyObject* existing = slot.get()) {
         return existing;
     }
-    PyRef created = PyRef::steal(PyErr_NewExceptionWithDoc("_brenvalis_runtime.PanicException", docstrings::panic_exception,
-                                                           PyExc_BaseException, nullptr));
+    PyRef created = PyRef::steal(PyErr_NewExceptionWithDoc("_brenvalis_runtime.PanicException",
+                                                           docstrings::panic_exception, PyExc_BaseException, nullptr));
     if (!created) {
         PyErr_Clear();
         core::fail("Failed to initialize new exception type.");

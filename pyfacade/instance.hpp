@@ -133,9 +133,8 @@ PyObject* new_without_arguments(PyTypeObject* type, PyObject* args, PyObject* kw
 template <class Value, Outcome<PyObject*> (*TypeOf)()>
 Py_ssize_t length_of(PyObject* self) noexcept {
     return guard_length([self] {
-        return with_receiver<Value>(self, TypeOf, [](const Value& value) -> Outcome<std::uint64_t> {
-            return value.len();
-        });
+        return with_receiver<Value>(self, TypeOf,
+                                    [](const Value& value) -> Outcome<std::uint64_t> { return value.len(); });
     });
 }
 

@@ -84,7 +84,8 @@ PyObject* py_get_constant(PyObject*, PyObject* const* args, Py_ssize_t nargsf, P
 PyMethodDef py_list_constants_def = {"py_list_constants", py_list_constants, METH_NOARGS,
                                      docstrings::py_list_constants};
 PyMethodDef py_list_quarks_def = {"py_list_quarks", py_list_quarks, METH_NOARGS, docstrings::py_list_quarks};
-PyMethodDef py_get_constant_def = {"py_get_constant", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(py_get_constant)),
+PyMethodDef py_get_constant_def = {"py_get_constant",
+                                   reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(py_get_constant)),
                                    METH_FASTCALL | METH_KEYWORDS, docstrings::py_get_constant};
 
 }  // namespace brenvalis::pyfacade

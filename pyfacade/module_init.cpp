@@ -126,7 +126,8 @@ Outcome<void> fill_module(PyObject* module) {
         }
     }
 
-    PyRef version = PyRef::steal(PyUnicode_FromStringAndSize(kVersion.data(), static_cast<Py_ssize_t>(kVersion.size())));
+    PyRef version =
+        PyRef::steal(PyUnicode_FromStringAndSize(kVersion.data(), static_cast<Py_ssize_t>(kVersion.size())));
     if (!version) {
         return fetched_error();
     }

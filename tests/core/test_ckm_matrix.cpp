@@ -32,9 +32,11 @@ TEST(CKMMatrix, JarlskogReturnsStoredValueUnchanged) {
 
 TEST(CKMMatrix, IdentityAgainstTolerances) {
     const CKMMatrix m = CKMMatrix::from_topology();
-    const struct { double tol; bool expected; } cases[] = {
-        {0.0, true}, {-0.0, true}, {1e-300, true}, {kInf, true},
-        {-1e-12, false}, {kNaN, false}, {-kInf, false},
+    const struct {
+        double tol;
+        bool expected;
+    } cases[] = {
+        {0.0, true}, {-0.0, true}, {1e-300, true}, {kInf, true}, {-1e-12, false}, {kNaN, false}, {-kInf, false},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(m.is_unitary(c.tol), c.expected) << "tol " << c.tol;
@@ -46,7 +48,11 @@ TEST(CKMMatrix, IdentityAgainstTolerances) {
 // below.
 TEST(CKMMatrix, ToleranceBoundaryIsLargestDeviation) {
     const double e = std::ldexp(1.0, -20);
-    const struct { const char* what; Elements m; double max_dev; } cases[] = {
+    const struct {
+        const char* what;
+        Elements m;
+        double max_dev;
+    } cases[] = {
         // Row lengths 2, 1, 1; rows 0 and 1 have dot product 1.
         {"row (1,1,0)", {{{1, 1, 0}, {0, 1, 0}, {0, 0, 1}}}, 1.0},
         // (1 + 2^-20)^2 - 1 = 2^-19 + 2^-40, on the last diagonal entry.
@@ -67,7 +73,12 @@ TEST(CKMMatrix, ToleranceBoundaryIsLargestDeviation) {
 }
 
 TEST(CKMMatrix, UnitRowsThatAreNotOrthogonalFail) {
-    const struct { const char* what; Elements m; double tol; bool expected; } cases[] = {
+    const struct {
+        const char* what;
+        Elements m;
+        double tol;
+        bool expected;
+    } cases[] = {
         // Each row has length exactly 1, but the rows repeat: M*M^T is all ones.
         {"equal axis rows", {{{1, 0, 0}, {1, 0, 0}, {1, 0, 0}}}, 1e-12, false},
         {"equal axis rows", {{{1, 0, 0}, {1, 0, 0}, {1, 0, 0}}}, below(1.0), false},
@@ -88,8 +99,7 @@ TEST(CKMMatrix, NonFiniteEntryFailsEvenWithInfiniteTolerance) {
             for (int k = 0; k < 3; ++k) {
                 Elements m = kIdentity;
                 m[i][k] = bad;
-                EXPECT_FALSE(CKMMatrix(m, 0.0).is_unitary(kInf))
-                    << bad << " at [" << i << "][" << k << "]";
+                EXPECT_FALSE(CKMMatrix(m, 0.0).is_unitary(kInf)) << bad << " at [" << i << "][" << k << "]";
             }
         }
     }

@@ -117,10 +117,8 @@ TEST(DecimalText, FormulaLayout) {
 
 TEST(DecimalText, FormulaLayoutOfExtremesReadsBack) {
     const double extremes[] = {
-        std::numeric_limits<double>::max(),
-        std::numeric_limits<double>::lowest(),
-        std::numeric_limits<double>::min(),
-        std::numeric_limits<double>::denorm_min(),
+        std::numeric_limits<double>::max(),         std::numeric_limits<double>::lowest(),
+        std::numeric_limits<double>::min(),         std::numeric_limits<double>::denorm_min(),
         -std::numeric_limits<double>::denorm_min(),
     };
     for (double value : extremes) {
@@ -129,8 +127,7 @@ TEST(DecimalText, FormulaLayoutOfExtremesReadsBack) {
         EXPECT_TRUE(same_bits(read_back(text), value)) << text;
     }
     EXPECT_EQ(formula_number(std::numeric_limits<double>::max()).size(), 309u);
-    EXPECT_EQ(formula_number(std::numeric_limits<double>::denorm_min()),
-              "0." + std::string(323, '0') + "5");
+    EXPECT_EQ(formula_number(std::numeric_limits<double>::denorm_min()), "0." + std::string(323, '0') + "5");
 }
 
 TEST(DecimalText, JsonLayout) {
@@ -178,8 +175,8 @@ TEST(DecimalText, JsonLayout) {
 void check_round_trip(double value) {
     const ShortestDigits d = shortest_digits(value);
     ASSERT_GE(d.count, 1) << value;
-    ASSERT_FALSE(shorter_digits_read_back(d, value)) << "digits not minimal for bits 0x" << std::hex
-                                                    << std::bit_cast<std::uint64_t>(value);
+    ASSERT_FALSE(shorter_digits_read_back(d, value))
+        << "digits not minimal for bits 0x" << std::hex << std::bit_cast<std::uint64_t>(value);
 
     const std::string json = json_number(value);
     ASSERT_TRUE(same_bits(read_back(json), value)) << json;
@@ -262,8 +259,9 @@ TEST(DecimalText, ShortDecimalsNearTheLayoutSwitchRoundTrip) {
             return;
         }
     }
-    const double edges[] = {1e16, std::nextafter(1e16, 0.0), 1e-5, std::nextafter(1e-5, 0.0),
-                            std::nextafter(1e-5, 1.0), 1e15, 0.0, -0.0, 9007199254740992.0};
+    const double edges[] = {
+        1e16, std::nextafter(1e16, 0.0), 1e-5, std::nextafter(1e-5, 0.0), std::nextafter(1e-5, 1.0), 1e15, 0.0,
+        -0.0, 9007199254740992.0};
     for (double value : edges) {
         check_round_trip(value);
         check_round_trip(-value);

@@ -34,14 +34,12 @@ std::string numbered(std::string_view prefix, int number) {
     return name;
 }
 
-std::uint64_t bits(double value) {
-    return std::bit_cast<std::uint64_t>(value);
-}
+std::uint64_t bits(double value) { return std::bit_cast<std::uint64_t>(value); }
 
 const std::vector<std::string> kBuiltinSorted = {
-    "b3",          "chi_eff",       "gamma_em",      "h0_central",     "jc_constant", "logic_closure",
-    "m_tau_mev",   "n_gen",         "n_gen_sq",      "phi",            "roots_total", "sterile_check",
-    "sterile_sector", "topo_gen_check", "v_higgs_mev", "visible_sector", "w0_central",
+    "b3",          "chi_eff",        "gamma_em",   "h0_central",  "jc_constant",   "logic_closure",  "m_tau_mev",
+    "n_gen",       "n_gen_sq",       "phi",        "roots_total", "sterile_check", "sterile_sector", "topo_gen_check",
+    "v_higgs_mev", "visible_sector", "w0_central",
 };
 
 struct ExpectedRecord {
@@ -97,8 +95,7 @@ void expect_builtin_records(const FormulasRegistry& registry) {
 
 TEST(FormulasRegistry, BuiltinTableAtEveryShardCount) {
     // The values named in the table, as exact binary64 expansions.
-    EXPECT_EQ(bits(parse("1.618033988749895")),
-              bits(parse("1.6180339887498949025257388711906969547271728515625")));
+    EXPECT_EQ(bits(parse("1.618033988749895")), bits(parse("1.6180339887498949025257388711906969547271728515625")));
     EXPECT_EQ(bits(parse("0.5772156649015329")),
               bits(parse("0.57721566490153286554942724251304753124713897705078125")));
 
@@ -178,12 +175,10 @@ TEST(FormulasRegistry, ReplacingABuiltinRecordKeepsItsKey) {
 TEST(FormulasRegistry, ListingIsInByteOrder) {
     // Inserted in an order that is not the byte order.
     const std::vector<std::string> inserted = {
-        "visible_sector", "\xc3\xa9t\xc3\xa9", "n_gen_sq", "_x", "v_higgs_mev", "a", "~", "Zed", "n_gen", "9a",
-        "\x7f",
+        "visible_sector", "\xc3\xa9t\xc3\xa9", "n_gen_sq", "_x", "v_higgs_mev", "a", "~", "Zed", "n_gen", "9a", "\x7f",
     };
     const std::vector<std::string> expected = {
-        "9a", "Zed", "_x", "a", "n_gen", "n_gen_sq", "v_higgs_mev", "visible_sector", "~", "\x7f",
-        "\xc3\xa9t\xc3\xa9",
+        "9a", "Zed", "_x", "a", "n_gen", "n_gen_sq", "v_higgs_mev", "visible_sector", "~", "\x7f", "\xc3\xa9t\xc3\xa9",
     };
     FormulasRegistry registry = FormulasRegistry::with_shards(8);
     EXPECT_TRUE(registry.sorted_names().empty());
@@ -238,8 +233,8 @@ TEST(FormulasRegistry, ShardIsTheBitsBelowTheTag) {
 }
 
 TEST(FormulasRegistry, ShardCountMustBeAPowerOfTwoAboveOne) {
-    for (const std::size_t bad : {std::size_t{0}, std::size_t{1}, std::size_t{3}, std::size_t{12},
-                                  std::size_t{1} << 40}) {
+    for (const std::size_t bad :
+         {std::size_t{0}, std::size_t{1}, std::size_t{3}, std::size_t{12}, std::size_t{1} << 40}) {
         EXPECT_THROW(FormulasRegistry::with_shards(bad), std::invalid_argument) << bad;
         EXPECT_THROW(FormulasRegistry::new_with_shards(bad), std::invalid_argument) << bad;
     }

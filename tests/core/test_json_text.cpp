@@ -45,7 +45,7 @@ TEST(JsonText, StringEscaping) {
         {"\x7f", "\"\x7f\""},
         {"km/s/Mpc", R"("km/s/Mpc")"},
         {"\xce\xbc_\xe2\x82\xac", "\"\xce\xbc_\xe2\x82\xac\""},  // non-ASCII bytes as they are
-        {"\xff\x80", "\"\xff\x80\""},                             // even bytes that are not UTF-8
+        {"\xff\x80", "\"\xff\x80\""},                            // even bytes that are not UTF-8
         {" ~", R"(" ~")"},
         {"x\"\\\n\x1ey", R"("x\"\\\n\u001ey")"},
     };

@@ -12,8 +12,8 @@ namespace brenvalis::core {
 namespace {
 
 TEST(NameOrder, ByteOrderTraps) {
-    std::vector<std::string> names{"n_gen_sq", "visible_sector", "a", "_", "Z", "9", "n_gen", "v_higgs_mev",
-                                   "\xc3\xa9", "\x7f", "", "b"};
+    std::vector<std::string> names{"n_gen_sq", "visible_sector", "a",        "_",    "Z", "9",
+                                   "n_gen",    "v_higgs_mev",    "\xc3\xa9", "\x7f", "",  "b"};
     sort_names(names);
     EXPECT_EQ(names, (std::vector<std::string>{"", "9", "Z", "_", "a", "b", "n_gen", "n_gen_sq", "v_higgs_mev",
                                                "visible_sector", "\x7f", "\xc3\xa9"}));

@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <charconv>
 #include <cmath>
 #include <string>
 #include <vector>
-#include <algorithm>
 
 #include "core/quark_registry.hpp"
 
@@ -45,8 +45,7 @@ TEST(QuarkRegistry, StandardTableIsExact) {
         EXPECT_EQ(quark->generation, row.generation);
         EXPECT_EQ(quark->phi_exponent, row.phi_exponent);
         EXPECT_EQ(std::bit_cast<std::uint64_t>(quark->mass_mev), std::bit_cast<std::uint64_t>(parse(row.mass_mev)));
-        EXPECT_EQ(std::bit_cast<std::uint64_t>(quark->mass_ratio),
-                  std::bit_cast<std::uint64_t>(parse(row.mass_ratio)));
+        EXPECT_EQ(std::bit_cast<std::uint64_t>(quark->mass_ratio), std::bit_cast<std::uint64_t>(parse(row.mass_ratio)));
         EXPECT_TRUE(quark->properties.empty());
         // The table's own consistency: mass = 246220 * ratio exactly, ratio ~ phi^-n.
         EXPECT_EQ(quark->mass_mev, 246220.0 * quark->mass_ratio);

@@ -17,10 +17,20 @@ TEST(ShardCount, FourPerProcessorRoundedUpToPowerOfTwo) {
         std::size_t shards;
     };
     const Case cases[] = {
-        {1, 4},   {2, 8},   {3, 16},  {4, 16},  {5, 32},   {6, 32},
-        {8, 32},  {9, 64},  {12, 64}, {16, 64}, {17, 128}, {64, 256},
-        {std::nullopt, 4},  // the platform query failed
-        {0, 4},             // a count of zero is no answer either
+        {1, 4},
+        {2, 8},
+        {3, 16},
+        {4, 16},
+        {5, 32},
+        {6, 32},
+        {8, 32},
+        {9, 64},
+        {12, 64},
+        {16, 64},
+        {17, 128},
+        {64, 256},
+        {std::nullopt, 4},              // the platform query failed
+        {0, 4},                         // a count of zero is no answer either
         {UINT64_MAX, kMaxShardAmount},  // x4 must not wrap to a tiny count
         {(UINT64_MAX >> 2) + 1, kMaxShardAmount},
     };
@@ -44,8 +54,8 @@ TEST(ShardCount, CgroupV2CpuMax) {
         {"  400000 50000  \n", 8},
         {"", std::nullopt},
         {"max", std::nullopt},
-        {"100000", std::nullopt},         // no period
-        {"100000 0", std::nullopt},       // a zero period would divide by zero
+        {"100000", std::nullopt},    // no period
+        {"100000 0", std::nullopt},  // a zero period would divide by zero
         {"-1 100000", std::nullopt},
         {"abc 100000", std::nullopt},
         {"100000 100000x", std::nullopt},

@@ -148,7 +148,8 @@ TEST(ShardTable, ConstantHashForcesFullProbeChains) {
         EXPECT_EQ(f.table.find(hash, ""), nullptr);
         EXPECT_EQ(f.table.find(hash ^ 1, "name0"), nullptr);  // same tag and start group, other hash
         std::set<std::string> visited;
-        f.table.for_each([&](const ShardEntry& entry) { EXPECT_TRUE(visited.insert(std::string(entry.key())).second); });
+        f.table.for_each(
+            [&](const ShardEntry& entry) { EXPECT_TRUE(visited.insert(std::string(entry.key())).second); });
         EXPECT_EQ(visited.size(), 300u);
     }
 }
