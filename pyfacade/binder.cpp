@@ -1,6 +1,5 @@
 #include <Python.h>
 
-#include <cstring>
 #include <optional>
 #include <string>
 #include <vector>
@@ -21,13 +20,11 @@ namespace {
     return name;
 }
 
+// Every declared parameter is required, so the count is a single number.
 [[gnu::cold, gnu::noinline]] ErrorValue too_many_positional(const CallSignature& sig, Py_ssize_t given) {
     std::string message = full_name(sig);
-    message.append(" takes ");
-    if (sig.required < sig.positional.size()) {
-        message.append("from ").append(std::to_string(sig.required)).append(" to ");
-    }
-    message.append(std::to_string(sig.positional.size()))
+    message.append(" takes ")
+        .append(std::to_string(sig.positional.size()))
         .append(" positional arguments but ")
         .append(std::to_string(given))
         .append(given == 1 ? " was given" : " were given");
@@ -45,15 +42,7 @@ namespace {
     return ErrorValue::with_argument(PyExc_TypeError, std::move(message));
 }
 
-[[gnu::cold, gnu::noinline]] ErrorValue positional_as_keyword(const CallSignature& sig,
-                                                              const std::vector<std::string_view>& names) {
-    std::string message = full_name(sig) + " got some positional-only arguments passed as keyword arguments: ";
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        message.append(i == 0 ? "'" : ", '").append(names[i]).append("'");
-    }
-    return ErrorValue::with_message(PyExc_TypeError, std::move(message));
-}
-
+// 'a'; 'a' and 'b'; 'a', 'b', and 'c'.
 [[gnu::cold]] std::string quoted_list(const std::vector<std::string_view>& names) {
     std::string out;
     for (std::size_t i = 0; i < names.size(); ++i) {
@@ -65,30 +54,25 @@ namespace {
     return out;
 }
 
-[[gnu::cold, gnu::noinline]] ErrorValue missing(const CallSignature& sig, const char* kind,
-                                                const std::vector<std::string_view>& names) {
+[[gnu::cold, gnu::noinline]] ErrorValue missing_positional(const CallSignature& sig,
+                                                           const std::vector<std::string_view>& names) {
     std::string message = full_name(sig);
     message.append(" missing ")
         .append(std::to_string(names.size()))
-        .append(" required ")
-        .append(kind)
-        .append(names.size() == 1 ? " argument: " : " arguments: ")
+        .append(names.size() == 1 ? " required positional argument: " : " required positional arguments: ")
         .append(quoted_list(names));
     return ErrorValue::with_message(PyExc_TypeError, std::move(message));
 }
 
 // ---- Binding proper. ----
 
-// UTF-8 bytes of a keyword name; empty optional when it has none (not a str,
-// or not encodable), in which case it can match no declared parameter.
+// UTF-8 bytes of a keyword name; empty when it has none (not encodable, or
+// not a str), in which case it can match no declared parameter.
 std::optional<std::string_view> keyword_bytes(PyObject* keyword) {
-    if (!PyUnicode_Check(keyword)) {
-        return std::nullopt;
-    }
     Py_ssize_t size = 0;
-    const char* data = PyUnicode_AsUTF8AndSize(keyword, &size);
+    const char* data = PyUnicode_Check(keyword) ? PyUnicode_AsUTF8AndSize(keyword, &size) : nullptr;
     if (data == nullptr) {
-        PyErr_Clear();  // our own probe failed; the caller reports the keyword as unexpected
+        PyErr_Clear();  // our own probe failed; the keyword is reported as unexpected
         return std::nullopt;
     }
     return std::string_view(data, static_cast<std::size_t>(size));
@@ -115,69 +99,43 @@ public:
         return {};
     }
 
+    // Keywords are examined in the order the caller gave them; the first bad
+    // one ends binding.
     Outcome<void> keyword(PyObject* name, PyObject* value) {
-        const std::optional<std::string_view> bytes = keyword_bytes(name);
-        if (bytes) {
-            for (std::size_t k = 0; k < sig_.keyword_only.size(); ++k) {
-                if (sig_.keyword_only[k].name == *bytes) {
-                    return fill(sig_.positional.size() + k, name, value);
-                }
-            }
+        if (const std::optional<std::string_view> bytes = keyword_bytes(name)) {
             for (std::size_t i = 0; i < sig_.positional.size(); ++i) {
                 if (sig_.positional[i] == *bytes) {
-                    if (i < sig_.positional_only) {
-                        positional_only_as_keyword_.push_back(sig_.positional[i]);
-                        return {};
+                    if (slots_[i] != nullptr) {
+                        return std::unexpected(keyword_error(sig_, " got multiple values for argument ", name));
                     }
-                    return fill(i, name, value);
+                    slots_[i] = value;
+                    return {};
                 }
             }
         }
         return std::unexpected(keyword_error(sig_, " got an unexpected keyword argument ", name));
     }
 
-    Outcome<void> finish() {
-        if (!positional_only_as_keyword_.empty()) {
-            return std::unexpected(positional_as_keyword(sig_, positional_only_as_keyword_));
+    Outcome<void> finish() const {
+        if (given_ >= sig_.required) {
+            return {};
         }
-        if (given_ < sig_.required) {
-            std::vector<std::string_view> absent;
-            for (std::size_t i = given_; i < sig_.required; ++i) {
-                if (slots_[i] == nullptr) {
-                    absent.push_back(sig_.positional[i]);
-                }
-            }
-            if (!absent.empty()) {
-                return std::unexpected(missing(sig_, "positional", absent));
+        std::vector<std::string_view> absent;
+        for (std::size_t i = given_; i < sig_.required; ++i) {
+            if (slots_[i] == nullptr) {
+                absent.push_back(sig_.positional[i]);
             }
         }
-        std::vector<std::string_view> absent_keywords;
-        for (std::size_t k = 0; k < sig_.keyword_only.size(); ++k) {
-            if (sig_.keyword_only[k].required && slots_[sig_.positional.size() + k] == nullptr) {
-                absent_keywords.push_back(sig_.keyword_only[k].name);
-            }
-        }
-        if (!absent_keywords.empty()) {
-            return std::unexpected(missing(sig_, "keyword", absent_keywords));
+        if (!absent.empty()) {
+            return std::unexpected(missing_positional(sig_, absent));
         }
         return {};
     }
 
 private:
-    Outcome<void> fill(std::size_t index, PyObject* name, PyObject* value) {
-        if (slots_[index] != nullptr) {
-            return std::unexpected(keyword_error(sig_, " got multiple values for argument ", name));
-        }
-        slots_[index] = value;
-        return {};
-    }
-
     const CallSignature& sig_;
     std::span<PyObject*> slots_;
     std::size_t given_ = 0;
-    // Only ever filled for a positional-only parameter, which no entry declares;
-    // an empty vector does not allocate.
-    std::vector<std::string_view> positional_only_as_keyword_;
 };
 
 }  // namespace

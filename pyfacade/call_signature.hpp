@@ -29,6 +29,15 @@ struct CallSignature {
     std::span<const KeywordOnlyParameter> keyword_only;
 
     constexpr std::size_t slot_count() const { return positional.size() + keyword_only.size(); }
+
+    // The binder handles what the module's entries declare: positional-or-
+    // keyword parameters, all of them required. A signature beyond that (a
+    // positional-only or keyword-only parameter, an optional one) would need
+    // the binder extended first; the static_asserts below keep that from
+    // slipping through unnoticed.
+    constexpr bool within_binder_support() const {
+        return positional_only == 0 && keyword_only.empty() && required == positional.size();
+    }
 };
 
 namespace signatures {
@@ -41,6 +50,12 @@ inline constexpr CallSignature formulas_registry_get{"PyFormulasRegistry", "get"
 inline constexpr CallSignature ckm_matrix_is_unitary{"PyCKMMatrix", "is_unitary", kTol, 0, 1, {}};
 inline constexpr CallSignature formulas_registry_new{"PyFormulasRegistry", "__new__", {}, 0, 0, {}};
 inline constexpr CallSignature quark_registry_new{"PyQuarkRegistry", "__new__", {}, 0, 0, {}};
+
+static_assert(py_get_constant.within_binder_support());
+static_assert(formulas_registry_get.within_binder_support());
+static_assert(ckm_matrix_is_unitary.within_binder_support());
+static_assert(formulas_registry_new.within_binder_support());
+static_assert(quark_registry_new.within_binder_support());
 
 }  // namespace signatures
 

@@ -9,7 +9,7 @@ echo "== C++ core tests (GoogleTest under CTest) =="
 cmake -S . -B build/cpp-tests -DBRENVALIS_BUILD_EXTENSION=OFF -DBRENVALIS_BUILD_TESTS=ON \
     -DBRENVALIS_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build/cpp-tests -j2
-ctest --test-dir build/cpp-tests --output-on-failure -j2
+ctest --test-dir build/cpp-tests --output-on-failure -j2 --timeout 300
 
 # The Python property tests drive the number writer through this tool.
 export BRENVALIS_NUMBER_TEXT="$project_root/build/cpp-tests/number_text"
