@@ -7,6 +7,14 @@ namespace brenvalis::core {
 // on. wait() returns at once if the word no longer holds that value, so a
 // release between our check and our sleep is never missed.
 
+void ShardLock::sleep_from(std::uint32_t seen) noexcept {
+    if ((seen & kWaiting) == 0 &&
+        !state_.compare_exchange_weak(seen, seen | kWaiting, std::memory_order_relaxed, std::memory_order_relaxed)) {
+        return;
+    }
+    state_.wait(seen | kWaiting, std::memory_order_relaxed);
+}
+
 void ShardLock::lock_slow() noexcept {
     for (;;) {
         std::uint32_t seen = state_.load(std::memory_order_relaxed);
@@ -19,11 +27,7 @@ void ShardLock::lock_slow() noexcept {
             }
             continue;
         }
-        if ((seen & kWaiting) == 0 && !state_.compare_exchange_weak(seen, seen | kWaiting, std::memory_order_relaxed,
-                                                                    std::memory_order_relaxed)) {
-            continue;
-        }
-        state_.wait(seen | kWaiting, std::memory_order_relaxed);
+        sleep_from(seen);
     }
 }
 
@@ -36,11 +40,7 @@ void ShardLock::lock_shared_slow() noexcept {
             }
             continue;
         }
-        if ((seen & kWaiting) == 0 && !state_.compare_exchange_weak(seen, seen | kWaiting, std::memory_order_relaxed,
-                                                                    std::memory_order_relaxed)) {
-            continue;
-        }
-        state_.wait(seen | kWaiting, std::memory_order_relaxed);
+        sleep_from(seen);
     }
 }
 

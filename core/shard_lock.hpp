@@ -63,6 +63,9 @@ private:
 
     void lock_slow() noexcept;
     void lock_shared_slow() noexcept;
+    // Marks that someone waits and sleeps until the state leaves `seen`; the
+    // caller then looks again. Returns at once if the state moved meanwhile.
+    void sleep_from(std::uint32_t seen) noexcept;
 
     std::atomic<std::uint32_t> state_{0};
 };
