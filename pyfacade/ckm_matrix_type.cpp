@@ -28,7 +28,7 @@ using Matrix = core::CKMMatrix;
 }
 
 // Arguments are not looked at: there is no way to construct one directly.
-PyObject* ckm_new(PyTypeObject* type, PyObject*, PyObject*) noexcept {
+PyObject* ckm_new(PyTypeObject* type, PyObject*, PyObject*) {
     return guard_object([&]() -> Outcome<PyRef> { return std::unexpected(no_constructor(type)); });
 }
 
@@ -44,7 +44,7 @@ PyObject* ckm_new(PyTypeObject* type, PyObject*, PyObject*) noexcept {
     return std::string(data, static_cast<std::size_t>(size));
 }
 
-PyObject* ckm_from_topology(PyObject*, PyObject*) noexcept {
+PyObject* ckm_from_topology(PyObject*, PyObject*) {
     return guard_object([]() -> Outcome<PyRef> {
         PyTypeObject* type = existing_type(&ckm_matrix_type, "PyCKMMatrix");
         Outcome<PyRef> made = new_instance(type, Matrix::from_topology());
@@ -58,7 +58,7 @@ PyObject* ckm_from_topology(PyObject*, PyObject*) noexcept {
     });
 }
 
-PyObject* ckm_is_unitary(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) noexcept {
+PyObject* ckm_is_unitary(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
     return guard_object([&]() -> Outcome<PyRef> {
         std::array<PyObject*, signatures::ckm_matrix_is_unitary.slot_count()> slots;
         if (Outcome<void> bound = bind_fastcall(signatures::ckm_matrix_is_unitary, args, nargsf, kwnames, slots);
@@ -75,7 +75,7 @@ PyObject* ckm_is_unitary(PyObject* self, PyObject* const* args, Py_ssize_t nargs
     });
 }
 
-PyObject* ckm_jarlskog(PyObject* self, PyObject*) noexcept {
+PyObject* ckm_jarlskog(PyObject* self, PyObject*) {
     return guard_object([self] {
         return with_receiver<Matrix>(self, &ckm_matrix_type, [](const Matrix& matrix) -> Outcome<PyRef> {
             return new_float(matrix.jarlskog());

@@ -22,7 +22,7 @@ ErrorValue ErrorValue::fetch() {
     return from_exception(std::move(pending));
 }
 
-void ErrorValue::raise() && noexcept {
+void ErrorValue::raise() && {
     if (PyRef* exception = std::get_if<PyRef>(&state_)) {
         PyErr_SetRaisedException(exception->release());
         return;

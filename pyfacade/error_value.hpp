@@ -30,7 +30,7 @@ public:
     static ErrorValue fetch();
 
     // Sets the error as the interpreter's current exception.
-    void raise() && noexcept;
+    void raise() &&;
 
     // The exception object itself (created now if it was held lazily); null
     // only if creating it failed, and then that failure's exception is

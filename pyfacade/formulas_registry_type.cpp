@@ -27,7 +27,7 @@ Outcome<PyRef> get_impl(const Registry& registry, std::string_view name) {
 
 // ---- Slots and methods. ----
 
-PyObject* formulas_get(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) noexcept {
+PyObject* formulas_get(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
     return guard_object([&]() -> Outcome<PyRef> {
         std::array<PyObject*, signatures::formulas_registry_get.slot_count()> slots;
         if (Outcome<void> bound = bind_fastcall(signatures::formulas_registry_get, args, nargsf, kwnames, slots);
@@ -44,7 +44,7 @@ PyObject* formulas_get(PyObject* self, PyObject* const* args, Py_ssize_t nargsf,
     });
 }
 
-PyObject* formulas_version(PyObject*, PyObject*) noexcept {
+PyObject* formulas_version(PyObject*, PyObject*) {
     return guard_object([]() -> Outcome<PyRef> { return new_str(kVersion); });
 }
 

@@ -13,7 +13,7 @@
 namespace brenvalis::pyfacade {
 
 namespace detail {
-thread_local std::uint32_t guard_depth __attribute__((tls_model("initial-exec"))) = 0;
+constinit thread_local std::uint32_t guard_depth = 0;
 }
 
 namespace {
@@ -74,21 +74,24 @@ void raise_current_exception_as_panic() {
 
 namespace detail {
 
-void raise_internal_failure() noexcept {
+void raise_internal_failure() {
     try {
         raise_current_exception_as_panic();
-    } catch (const std::exception& nested) {
+    }
+    BRENVALIS_PASS_THREAD_EXIT
+    catch (const std::exception& nested) {
         abort_with(nested.what());
-    } catch (...) {
+    }
+    catch (...) {
         abort_with(kGenericFailure);
     }
 }
 
-void raise_length_overflow() noexcept { ErrorValue::without_argument(PyExc_OverflowError).raise(); }
+void raise_length_overflow() { ErrorValue::without_argument(PyExc_OverflowError).raise(); }
 
 }  // namespace detail
 
-void report_unraisable_internal_failure() noexcept {
+void report_unraisable_internal_failure() {
     PyRef pending = PyRef::steal(PyErr_GetRaisedException());
     detail::raise_internal_failure();
     PyErr_WriteUnraisable(nullptr);

@@ -1,18 +1,31 @@
 // The boundary guard: every function the interpreter can call enters here.
 //
-// Each entry is noexcept and hands its body to one of the guard functions
-// below, which hold the only try/catch of the facade. A body returns an
-// Outcome: a value becomes the interpreter's result, an ErrorValue is raised,
-// and an internal failure (a C++ exception) is reported on standard error and
-// raised as PanicException. A failure that happens while a failure is being
-// handled cannot be turned into anything sane: the process aborts with a
-// diagnostic instead of unwinding into C.
+// Each entry hands its body to one of the guard functions below, which hold
+// the only try/catch of the facade. A body returns an Outcome: a value becomes
+// the interpreter's result, an ErrorValue is raised, and an internal failure
+// (a C++ exception) is reported on standard error and raised as
+// PanicException. A failure that happens while a failure is being handled
+// cannot be turned into anything sane: the process aborts with a diagnostic
+// instead of unwinding into C.
+//
+// One unwind is not a failure and passes untouched: the forced unwind with
+// which glibc's pthread_exit ends a thread. The interpreter (3.12, 3.13) ends
+// a daemon thread that way when it asks for the interpreter lock after
+// finalisation has begun, and that can happen inside any entry that runs
+// Python code part-way (json.loads, a __float__, a keyword's __str__). The
+// thread no longer holds the lock then, so nothing on the way out may touch a
+// Python object (PyRef sees to its references), and no frame it crosses may
+// be noexcept, or the unwind would end the whole process instead of the
+// thread. That is why the entries and the guard are not noexcept.
 #pragma once
 
 #include <Python.h>
 
 #include <cstdint>
 #include <utility>
+#if defined(__GLIBCXX__)
+#include <cxxabi.h>
+#endif
 
 #include "pyfacade/error_value.hpp"
 #include "pyfacade/py_ref.hpp"
@@ -23,8 +36,7 @@ namespace detail {
 
 // How many guarded entries this thread is inside. The interpreter calls every
 // entry with its lock held, so this also records that the thread holds it.
-// initial-exec keeps the access to one instruction on the hot path.
-extern thread_local std::uint32_t guard_depth __attribute__((tls_model("initial-exec")));
+extern constinit thread_local std::uint32_t guard_depth;
 
 struct DepthScope {
     DepthScope() noexcept { ++guard_depth; }
@@ -35,16 +47,26 @@ struct DepthScope {
 
 // Called from a catch block: turns the in-flight C++ exception into a raised
 // PanicException (after the failure report), or aborts if that fails too.
-void raise_internal_failure() noexcept;
+void raise_internal_failure();
 
 // A length that does not fit the signed size: OverflowError with no argument.
-void raise_length_overflow() noexcept;
+void raise_length_overflow();
 
 }  // namespace detail
 
+#if defined(__GLIBCXX__)
+#define BRENVALIS_PASS_THREAD_EXIT  \
+    catch (abi::__forced_unwind&) { \
+        throw;                      \
+    }
+#else
+// Other C runtimes end a thread without unwinding its C++ frames.
+#define BRENVALIS_PASS_THREAD_EXIT
+#endif
+
 // Entries that return an object (functions, methods, __new__, module init).
 template <class Body>
-PyObject* guard_object(Body&& body) noexcept {
+PyObject* guard_object(Body&& body) {
     detail::DepthScope depth;
     try {
         Outcome<PyRef> outcome = std::forward<Body>(body)();
@@ -52,7 +74,9 @@ PyObject* guard_object(Body&& body) noexcept {
             return outcome->release();
         }
         std::move(outcome.error()).raise();
-    } catch (...) {
+    }
+    BRENVALIS_PASS_THREAD_EXIT
+    catch (...) {
         detail::raise_internal_failure();
     }
     return nullptr;
@@ -60,7 +84,7 @@ PyObject* guard_object(Body&& body) noexcept {
 
 // Mapping-length slots: -1 with an exception set on failure.
 template <class Body>
-Py_ssize_t guard_length(Body&& body) noexcept {
+Py_ssize_t guard_length(Body&& body) {
     detail::DepthScope depth;
     try {
         Outcome<std::uint64_t> outcome = std::forward<Body>(body)();
@@ -72,7 +96,9 @@ Py_ssize_t guard_length(Body&& body) noexcept {
             return static_cast<Py_ssize_t>(*outcome);
         }
         std::move(outcome.error()).raise();
-    } catch (...) {
+    }
+    BRENVALIS_PASS_THREAD_EXIT
+    catch (...) {
         detail::raise_internal_failure();
     }
     return -1;
@@ -81,14 +107,16 @@ Py_ssize_t guard_length(Body&& body) noexcept {
 // Deallocation has no caller to hand an exception to: a failure is reported
 // through the interpreter's unraisable-exception hook and the process goes on.
 // An exception that was already pending when dealloc started is kept.
-void report_unraisable_internal_failure() noexcept;
+void report_unraisable_internal_failure();
 
 template <class Body>
-void guard_dealloc(Body&& body) noexcept {
+void guard_dealloc(Body&& body) {
     detail::DepthScope depth;
     try {
         std::forward<Body>(body)();
-    } catch (...) {
+    }
+    BRENVALIS_PASS_THREAD_EXIT
+    catch (...) {
         report_unraisable_internal_failure();
     }
 }

@@ -60,7 +60,7 @@ Outcome<PyRef> new_instance(PyTypeObject* type, Value&& value) {
 }
 
 template <class Value>
-void dealloc_instance(PyObject* self) noexcept {
+void dealloc_instance(PyObject* self) {
     guard_dealloc([self] {
         PyTypeObject* type = Py_TYPE(self);
         std::destroy_at(&reinterpret_cast<Instance<Value>*>(self)->value);
@@ -119,7 +119,7 @@ auto with_receiver(PyObject* self, Outcome<PyObject*> (*type_of)(), Body&& body)
 // The tp_new of a class built from nothing: refuses any argument through the
 // binder, then makes its value and the instance around it.
 template <class Value, const CallSignature& Signature, Value (*Make)()>
-PyObject* new_without_arguments(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
+PyObject* new_without_arguments(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return guard_object([&]() -> Outcome<PyRef> {
         std::array<PyObject*, Signature.slot_count()> slots;
         if (Outcome<void> bound = bind_tuple_dict(Signature, args, kwargs, slots); !bound) {
@@ -131,7 +131,7 @@ PyObject* new_without_arguments(PyTypeObject* type, PyObject* args, PyObject* kw
 
 // The mapping-length slot of a class whose value counts its entries.
 template <class Value, Outcome<PyObject*> (*TypeOf)()>
-Py_ssize_t length_of(PyObject* self) noexcept {
+Py_ssize_t length_of(PyObject* self) {
     return guard_length([self] {
         return with_receiver<Value>(self, TypeOf,
                                     [](const Value& value) -> Outcome<std::uint64_t> { return value.len(); });

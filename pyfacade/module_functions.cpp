@@ -57,15 +57,15 @@ Outcome<PyRef> get_constant_impl(std::string_view name) {
 
 // ---- Entries the interpreter calls. ----
 
-PyObject* py_list_constants(PyObject*, PyObject*) noexcept {
+PyObject* py_list_constants(PyObject*, PyObject*) {
     return guard_object([] { return list_constants_impl(); });
 }
 
-PyObject* py_list_quarks(PyObject*, PyObject*) noexcept {
+PyObject* py_list_quarks(PyObject*, PyObject*) {
     return guard_object([] { return list_quarks_impl(); });
 }
 
-PyObject* py_get_constant(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) noexcept {
+PyObject* py_get_constant(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
     return guard_object([&]() -> Outcome<PyRef> {
         std::array<PyObject*, signatures::py_get_constant.slot_count()> slots;
         if (Outcome<void> bound = bind_fastcall(signatures::py_get_constant, args, nargsf, kwnames, slots); !bound) {

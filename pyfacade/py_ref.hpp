@@ -6,6 +6,15 @@
 // object, release() hands a new reference back to the interpreter. There is no
 // implicit conversion to PyObject*, so an owned reference cannot leak into a
 // borrowed-pointer parameter by accident.
+//
+// A handle only gives its reference back while the thread holds the
+// interpreter lock. The one way a handle dies without it is the forced unwind
+// of a daemon thread that the interpreter ends at exit (on 3.12 and 3.13 it
+// calls pthread_exit when such a thread asks for the lock back): the objects
+// then belong to an interpreter that is being torn down by another thread,
+// and the reference is left alone rather than raced over. For the same
+// reason the destructor may itself be unwound (a decref that runs a __del__
+// can be where the thread is ended), so it is not noexcept.
 #pragma once
 
 #include <Python.h>
@@ -24,7 +33,11 @@ public:
         PyRef(std::move(other)).swap(*this);
         return *this;
     }
-    ~PyRef() { Py_XDECREF(ptr_); }
+    ~PyRef() noexcept(false) {
+        if (ptr_ != nullptr && lock_held()) [[likely]] {
+            Py_DECREF(ptr_);
+        }
+    }
 
     // Adopts a new reference (null allowed: the handle is then empty).
     [[nodiscard]] static PyRef steal(PyObject* obj) noexcept { return PyRef(obj); }
@@ -42,6 +55,17 @@ public:
 
 private:
     explicit PyRef(PyObject* obj) noexcept : ptr_(obj) {}
+
+    // A thread holds the lock exactly when it has a thread state attached;
+    // waiting for the lock (or being ended while waiting) detaches it.
+    static bool lock_held() noexcept {
+#if PY_VERSION_HEX >= 0x030D0000
+        return PyThreadState_GetUnchecked() != nullptr;
+#else
+        return _PyThreadState_UncheckedGet() != nullptr;
+#endif
+    }
+
     PyObject* ptr_ = nullptr;
 };
 

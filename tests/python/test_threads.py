@@ -7,6 +7,7 @@ that got it, and shared instances must come out with the reference counts
 they went in with.
 """
 
+import subprocess
 import sys
 import textwrap
 import threading
@@ -26,6 +27,7 @@ from brenvalis._tolvane_core import (
 
 THREADS = 8
 ROUNDS = 60
+EXIT_RACE_RUNS = 12
 
 NAMES = py_list_constants()
 QUARKS = py_list_quarks()
@@ -151,3 +153,99 @@ def test_first_panics_race_for_one_exception_class():
     ]
     reports = [line for line in result.stderr.splitlines() if "internal failure" in line]
     assert len(reports) == THREADS * 5
+
+
+# Programs whose daemon threads are inside the module, running Python code
+# part-way through an entry, when the interpreter exits. On 3.12 and 3.13 such
+# a thread is ended by a forced unwind when it next asks for the interpreter
+# lock; nothing on its way out may touch a Python object or report a failure.
+EXIT_RACE_SETUP = textwrap.dedent(
+    """
+    import json, sys, threading, time
+    import brenvalis._tolvane_core as m
+    sys.setswitchinterval(1e-5)
+
+    class Tol:
+        def __float__(self):
+            return float(sum(range(50)) - 1225)
+
+    class Index:
+        def __index__(self):
+            return len([x for x in range(50)]) - 50
+
+    class Dying:
+        def __del__(self):
+            sum(range(100))
+
+    class FailingTol:
+        def __float__(self):
+            dying = Dying()  # noqa: F841 - released with the error's traceback
+            raise TypeError("no float")
+
+    class Keyword(str):
+        def __str__(self):
+            return "-".join(["kw"] * 20)
+
+    def spin(call):
+        def loop():
+            while True:
+                try:
+                    call()
+                except (KeyError, TypeError):
+                    pass
+        return loop
+    """
+)
+
+# Each case: extra set-up, then the calls that its daemon threads repeat, one
+# thread per call.
+EXIT_RACE_CASES = {
+    "json import and loads": ("", ["m.py_get_constant('b3')", "m.py_get_constant(name='phi')"] * 2),
+    "replaced loads": (
+        "real_loads = json.loads\njson.loads = lambda text: real_loads(text.replace('b3', 'b' * 30))",
+        ["m.py_get_constant('b3')"] * 3,
+    ),
+    # Each loads call drops sys.modules' reference to the json stand-in the
+    # entry holds, so the entry's reference is the last one: releasing it
+    # runs __del__, which must not happen on a thread without the lock.
+    "json stand-in held only by the entry": (
+        textwrap.dedent(
+            """
+            class JsonStandIn:
+                def __init__(self):
+                    self.loads = loads
+                def __del__(self):
+                    sum(range(20))
+            def loads(text):
+                sys.modules["json"] = JsonStandIn()
+                return json.loads(text) if sum(range(500)) else None
+            sys.modules["json"] = JsonStandIn()
+            """
+        ),
+        ["m.py_get_constant('b3')"] * 6,
+    ),
+    "__float__ and __index__ of tol": ("", ["matrix.is_unitary(Tol())", "matrix.is_unitary(tol=Index())"] * 2),
+    "__del__ run by releasing a conversion error": ("", ["matrix.is_unitary(FailingTol())"] * 6),
+    "__str__ of an unexpected keyword": (
+        "", ["registry.get(**{Keyword('key'): 'b3'})", "m.py_get_constant(**{Keyword('k'): 1})"] * 2
+    ),
+    "every entry at once": ("", [
+        "m.py_get_constant('b3')", "matrix.is_unitary(Tol())", "registry.get(**{Keyword('key'): 'b3'})",
+        "m.py_list_constants()", "registry.get('B3')", "len(m.PyFormulasRegistry())", "m.PyCKMMatrix.from_topology()",
+    ]),
+}
+
+
+@pytest.mark.parametrize("setup, calls", EXIT_RACE_CASES.values(), ids=EXIT_RACE_CASES.keys())
+def test_interpreter_exit_with_daemon_threads_inside_the_module(setup, calls):
+    lines = [EXIT_RACE_SETUP, "registry = m.PyFormulasRegistry()", "matrix = m.PyCKMMatrix.from_topology()", setup]
+    for call in calls:
+        lines.append(f"threading.Thread(target=spin(lambda: {call}), daemon=True).start()")
+    lines.append("time.sleep(0.02)")
+    code = "\n".join(lines)
+    runs = [subprocess.Popen([sys.executable, "-c", code], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+            for _ in range(EXIT_RACE_RUNS)]
+    outcomes = [(run.communicate(timeout=120), run.returncode) for run in runs]
+    failed = [(status, err.decode(errors="replace")[-2000:]) for (out, err), status in outcomes
+              if status != 0 or out or err]
+    assert failed == [], f"{len(failed)} of {EXIT_RACE_RUNS} runs failed; first: {failed[0]}"
