@@ -1,23 +1,29 @@
 // The layout and lifetime of an instance that wraps one core value.
 //
-// The core value sits inside the object, right after the interpreter's header.
-// It is constructed in place right after allocation and destroyed before the
-// memory is freed; the reference to the type goes last, because freeing needs
-// the type. Instances hold no Python references, so the types are not
-// GC-tracked and take no part in cycle collection.
+// The core value sits inside the object, right after the interpreter's header
+// and a flag. It is constructed in place right after allocation and destroyed
+// before the memory is freed; the reference to the type goes last, because
+// freeing needs the type. Instances hold no Python references, so the types
+// are not GC-tracked and take no part in cycle collection.
 //
-// While a method or the length slot runs, the instance is "in shared use": its
-// counter is one higher and the method holds its own reference, so the value
-// cannot be destroyed under a running method even if the method's code were
-// to drop the caller's last reference. Nothing ever takes exclusive use (the
-// values are immutable), so the counter never refuses anyone.
+// An instance may exist whose value was never built: the classes keep the
+// interpreter's default flags, so they are mutable, and a caller can replace
+// `__new__` with one that calls `object.__new__`, which hands out zero-filled
+// memory. The flag reads false there (it is set only after construction), so
+// methods and lengths refuse such an instance with a TypeError and
+// deallocation destroys nothing.
+//
+// A method or length slot holds its own reference to the receiver while it
+// runs, so the value cannot be destroyed under a running call even if the
+// call's Python code (a user __float__, say) were to drop the caller's last
+// reference. The values are immutable, so nothing else is needed for any
+// number of calls to share one instance.
 #pragma once
 
 #include <Python.h>
 
 #include <array>
 #include <cstdint>
-#include <limits>
 #include <memory>
 #include <string>
 #include <type_traits>
@@ -36,11 +42,12 @@ namespace brenvalis::pyfacade {
 template <class Value>
 struct Instance {
     PyObject_HEAD
+    bool built;  // false until `value` is constructed, and forever in zero-filled memory
     Value value;
-    std::uint64_t shared_uses;
 };
 
-inline constexpr std::uint64_t kExclusiveUse = std::numeric_limits<std::uint64_t>::max();
+// "PyQuarkRegistry object has no value: ...", for an instance never built.
+ErrorValue unbuilt_instance_error(PyObject* self);
 
 // A new instance of `type` holding `value`. On allocation failure the value is
 // dropped and the interpreter's exception is returned.
@@ -55,7 +62,7 @@ Outcome<PyRef> new_instance(PyTypeObject* type, Value&& value) {
     }
     auto* instance = reinterpret_cast<Instance<std::remove_cvref_t<Value>>*>(object.get());
     std::construct_at(&instance->value, std::forward<Value>(value));
-    instance->shared_uses = 0;
+    instance->built = true;
     return object;
 }
 
@@ -63,18 +70,21 @@ template <class Value>
 void dealloc_instance(PyObject* self) {
     guard_dealloc([self] {
         PyTypeObject* type = Py_TYPE(self);
-        std::destroy_at(&reinterpret_cast<Instance<Value>*>(self)->value);
+        auto* instance = reinterpret_cast<Instance<Value>*>(self);
+        if (instance->built) {
+            std::destroy_at(&instance->value);
+        }
         auto free_object = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
         free_object(self);
         Py_DECREF(type);
     });
 }
 
-// Shared use of a receiver for the length of one call.
+// The receiver of a method or length slot, held for the length of one call.
 template <class Value>
-class SharedUse {
+class Receiver {
 public:
-    static Outcome<SharedUse> take(PyObject* self, Outcome<PyObject*> (*type_of)()) {
+    static Outcome<Receiver> take(PyObject* self, Outcome<PyObject*> (*type_of)()) {
         Outcome<PyObject*> type = type_of();
         if (!type) {
             return std::unexpected(std::move(type.error()));
@@ -82,38 +92,29 @@ public:
         if (!PyType_IsSubtype(Py_TYPE(self), reinterpret_cast<PyTypeObject*>(*type))) [[unlikely]] {
             return std::unexpected(conversion_error(self, reinterpret_cast<PyTypeObject*>(*type)->tp_name));
         }
-        auto* instance = reinterpret_cast<Instance<Value>*>(self);
-        core::require(instance->shared_uses != kExclusiveUse, "object is in exclusive use");
-        ++instance->shared_uses;
-        return SharedUse(PyRef::borrow(self));
-    }
-
-    SharedUse(SharedUse&& other) noexcept = default;
-    SharedUse& operator=(SharedUse&&) = delete;
-    ~SharedUse() {
-        if (self_) {
-            --instance()->shared_uses;
+        if (!reinterpret_cast<Instance<Value>*>(self)->built) [[unlikely]] {
+            return std::unexpected(unbuilt_instance_error(self));
         }
+        return Receiver(PyRef::borrow(self));
     }
 
-    const Value& value() const noexcept { return instance()->value; }
+    const Value& value() const noexcept { return reinterpret_cast<Instance<Value>*>(self_.get())->value; }
 
 private:
-    explicit SharedUse(PyRef self) : self_(std::move(self)) {}
-    Instance<Value>* instance() const noexcept { return reinterpret_cast<Instance<Value>*>(self_.get()); }
+    explicit Receiver(PyRef self) : self_(std::move(self)) {}
 
     PyRef self_;
 };
 
-// Runs `body` on the receiver's value while the receiver is in shared use.
+// Runs `body` on the receiver's value while the call holds the receiver.
 template <class Value, class Body>
 auto with_receiver(PyObject* self, Outcome<PyObject*> (*type_of)(), Body&& body)
     -> decltype(body(std::declval<const Value&>())) {
-    Outcome<SharedUse<Value>> use = SharedUse<Value>::take(self, type_of);
-    if (!use) {
-        return std::unexpected(std::move(use.error()));
+    Outcome<Receiver<Value>> receiver = Receiver<Value>::take(self, type_of);
+    if (!receiver) {
+        return std::unexpected(std::move(receiver.error()));
     }
-    return std::forward<Body>(body)(use->value());
+    return std::forward<Body>(body)(receiver->value());
 }
 
 // The tp_new of a class built from nothing: refuses any argument through the

@@ -3,11 +3,13 @@
 import gc
 import inspect
 import sys
+import textwrap
 import weakref
 
 import pytest
 
 from brenvalis._tolvane_core import PyCKMMatrix, PyFormulasRegistry, PyQuarkRegistry
+from conftest import run_python
 
 CLASSES = [PyFormulasRegistry, PyQuarkRegistry, PyCKMMatrix]
 
@@ -162,3 +164,38 @@ def test_reference_counts_return_after_many_instances_and_failures():
             pass
     assert (sys.getrefcount(registry), sys.getrefcount(matrix), sys.getrefcount(name)) == receiver_before
     assert counts() == before
+
+
+def test_instances_made_without_the_constructor_hold_no_value():
+    # The classes are mutable, so a caller can replace __new__; object.__new__
+    # then hands out an instance whose value was never built. Each use must
+    # refuse it, and dropping it must destroy nothing (under the sanitizers a
+    # destroyed unbuilt value aborts the child). A fresh interpreter, because
+    # the replaced __new__ cannot be fully undone.
+    code = textwrap.dedent(
+        """
+        from brenvalis._tolvane_core import PyCKMMatrix, PyFormulasRegistry, PyQuarkRegistry
+        uses = {
+            PyFormulasRegistry: [len, bool, lambda r: r.get("b3"), lambda r: r.get(name="")],
+            PyQuarkRegistry: [len, bool],
+            PyCKMMatrix: [lambda m: m.is_unitary(0.0), lambda m: m.jarlskog()],
+        }
+        for cls, calls in uses.items():
+            cls.__new__ = lambda cls: object.__new__(cls)
+            for _ in range(3):
+                unbuilt = cls()
+                for call in calls:
+                    try:
+                        print(call(unbuilt))
+                    except TypeError as e:
+                        print(e)
+                del unbuilt
+        print(PyFormulasRegistry.version(), PyCKMMatrix.from_topology().is_unitary(0.0))
+        """
+    )
+    result = run_python(code)
+    assert result.returncode == 0 and result.stderr == "", result.stderr
+    refusal = "{} object has no value: it was created without the class's own constructor"
+    expected = [refusal.format("PyFormulasRegistry")] * 12 + [refusal.format("PyQuarkRegistry")] * 6
+    expected += [refusal.format("PyCKMMatrix")] * 6 + ["2.3.0 True"]
+    assert result.stdout.splitlines() == expected
