@@ -49,6 +49,12 @@ private:
     std::variant<Lazy, PyRef> state_;
 };
 
+// std::expected and std::variant destroy their contents in noexcept
+// destructors, through which the forced unwind of a thread ending at exit
+// cannot pass (see guard.hpp). So an Outcome's value or error is always handed
+// on, released to the interpreter or raised, and never dropped while it could
+// hold the last reference to a caller's object (whose release may run Python
+// code); such references are dropped from plain PyRefs.
 template <class T>
 using Outcome = std::expected<T, ErrorValue>;
 

@@ -38,11 +38,17 @@ namespace detail {
 // entry with its lock held, so this also records that the thread holds it.
 extern constinit thread_local std::uint32_t guard_depth;
 
-struct DepthScope {
-    DepthScope() noexcept { ++guard_depth; }
-    ~DepthScope() { --guard_depth; }
+// The thread's counter is looked up once per entry: in a module loaded with
+// dlopen each lookup is a call into the dynamic loader.
+class DepthScope {
+public:
+    DepthScope() noexcept : depth_(guard_depth) { ++depth_; }
+    ~DepthScope() { --depth_; }
     DepthScope(const DepthScope&) = delete;
     DepthScope& operator=(const DepthScope&) = delete;
+
+private:
+    std::uint32_t& depth_;
 };
 
 // Called from a catch block: turns the in-flight C++ exception into a raised
