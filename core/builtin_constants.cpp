@@ -59,7 +59,7 @@ constexpr bool names_are_distinct() {
     }
     return true;
 }
-static_assert(names_are_distinct(), "a fresh registry inserts the rows without looking for an earlier entry");
+static_assert(names_are_distinct(), "a repeated name would replace an earlier row in every registry");
 
 }  // namespace
 

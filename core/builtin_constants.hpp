@@ -35,9 +35,7 @@ struct BuiltinConstant {
 // library is compiled).
 std::span<const BuiltinConstant> builtin_constants() noexcept;
 
-// The record a row stands for, as it is stored in every fresh registry. Its
-// name is always row.name (the registry relies on that to share the text
-// between key and record).
+// The record a row stands for, as it is stored in every fresh registry.
 ConstantRecord make_builtin_record(const BuiltinConstant& row);
 
 }  // namespace brenvalis::core

@@ -85,7 +85,9 @@ FormulasRegistry FormulasRegistry::new_with_shards(std::size_t shard_amount) {
     const std::span<const BuiltinConstant> rows = builtin_constants();
     FormulasRegistry registry(check_shard_amount(shard_amount), rows.size());
     for (const BuiltinConstant& row : rows) {
-        registry.insert_builtin(row);
+        // Both arguments are made straight into insert's parameters. The
+        // built-in names are distinct, so nothing is ever handed back.
+        registry.insert(std::string(row.name), make_builtin_record(row));
     }
     return registry;
 }
@@ -132,31 +134,16 @@ std::uint64_t FormulasRegistry::hash_name(std::string_view name) const noexcept 
     return sip_hash_suffixed<1, 3>(keys_.k0, keys_.k1, name, 0xFF);
 }
 
-void FormulasRegistry::insert_builtin(const BuiltinConstant& row) {
-    // Only ever called on a fresh registry with rows whose names are known to
-    // be distinct, so the name cannot be present yet and no lookup is needed.
-    const std::uint64_t hash = hash_name(row.name);
-    Shard& shard = shards_[shard_index(hash)];
-    void* memory = arena_.allocate(sizeof(ShardEntry), alignof(ShardEntry));
-    // The record's name is the row's name, so the entry reads its key there.
-    ShardEntry* entry = ::new (memory)
-        ShardEntry(entries_, hash, ShardEntry::KeyIsRecordName{}, [&row] { return make_builtin_record(row); });
-    entries_ = entry;
-    entry_count_.store(entry_count_.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
-    shard.table.insert_new(entry, arena_);
-}
-
 std::optional<ConstantRecord> FormulasRegistry::insert(std::string name, ConstantRecord record) {
     if (shards_ == nullptr) [[unlikely]] {
         throw std::logic_error("FormulasRegistry::insert on a moved-from registry");
     }
     const std::uint64_t hash = hash_name(name);
     Shard& shard = shards_[shard_index(hash)];
-    ExclusiveHold shard_hold(shard.lock);
+    ExclusiveHold hold(shard.lock);
     if (ShardEntry* existing = shard.table.find(hash, name)) {
-        return existing->exchange_record(std::move(record));
+        return std::exchange(existing->record, std::move(record));
     }
-    ExclusiveHold store_hold(store_lock_);
     void* memory = arena_.allocate(sizeof(ShardEntry), alignof(ShardEntry));
     ShardEntry* entry = ::new (memory) ShardEntry(entries_, hash, std::move(name), std::move(record));
     entries_ = entry;
@@ -194,7 +181,7 @@ std::vector<std::string> FormulasRegistry::sorted_names() const {
         HandOverHold hold;
         for (std::size_t i = 0; i < shard_amount_; ++i) {
             hold.move_to(shards_[i].lock);
-            shards_[i].table.for_each([&names](const ShardEntry& entry) { names.emplace_back(entry.key()); });
+            shards_[i].table.for_each([&names](const ShardEntry& entry) { names.emplace_back(entry.key); });
         }
     }
     sort_names(names);

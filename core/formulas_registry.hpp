@@ -15,11 +15,11 @@
 //
 // Locking. Every shard has its own reader-writer lock: insert holds one shard
 // exclusively, get holds one shard shared, len and sorted_names walk the
-// shards in index order holding at most two shared at a time. Growing the
-// store draws on the shared arena, which has its own lock, only ever taken
-// while holding a shard's lock and never the other way round. While the
-// built-in table is being inserted the registry has not been handed to anyone
-// yet, so that fill skips the locks.
+// shards in index order holding at most two shared at a time. Inserts come
+// from one thread at a time (the registry is filled by the code that builds
+// it, and never changed afterwards), so the arena and the entry list, which
+// only insert touches, need no lock of their own; lookups, counts and
+// listings may run beside an insert.
 #pragma once
 
 #include <atomic>
@@ -32,7 +32,6 @@
 #include <vector>
 
 #include "arena.hpp"
-#include "builtin_constants.hpp"
 #include "constant_record.hpp"
 #include "hash_keys.hpp"
 #include "registry_error.hpp"
@@ -60,7 +59,8 @@ public:
     ~FormulasRegistry();
 
     // Stores `record` under `name`. If the name is present its record is
-    // replaced and the earlier one handed back; the stored key stays.
+    // replaced and the earlier one handed back; the stored key stays. Not to
+    // be called from two threads at once (see Locking above).
     std::optional<ConstantRecord> insert(std::string name, ConstantRecord record);
 
     // Byte-exact lookup; a hit is a full copy that shares nothing with the
@@ -91,11 +91,6 @@ private:
 
     std::uint64_t hash_name(std::string_view name) const noexcept;
 
-    // Fill used while the registry is still private to its builder: no locks,
-    // and no check for an earlier entry of the name (the table's names are
-    // distinct).
-    void insert_builtin(const BuiltinConstant& row);
-
     void destroy_entries() noexcept;
 
     Arena arena_;
@@ -104,13 +99,9 @@ private:
     std::size_t shard_amount_ = 0;
     unsigned shift_ = 64;
     HashKeys keys_;
-    // Number of entries, kept only to size the listing's buffer; written under
-    // store_lock_ (or before the registry is shared), so plain loads and
-    // stores suffice.
+    // Number of entries, kept only to size the listing's buffer. Only insert
+    // writes it, but a listing may read it meanwhile, hence relaxed atomics.
     std::atomic<std::uint64_t> entry_count_{0};
-    // Guards arena_ and entries_ during concurrent inserts into different
-    // shards; taken exclusively only, and only inside a shard's lock.
-    mutable ShardLock store_lock_;
 };
 
 }  // namespace brenvalis::core

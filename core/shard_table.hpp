@@ -37,46 +37,17 @@ namespace brenvalis::core {
 
 // One stored name with its record. `next_owned` threads every entry of a
 // registry into one list so that destroying them never has to visit shards.
-//
-// The key is usually the record's own name (always so for the built-in
-// table), and copying texts is most of what a registry build costs, so such
-// an entry keeps no second copy: its key is read from the record. Before the
-// record is ever replaced the entry takes its own copy, because the key stays
-// while the record goes.
+// The key is the entry's own copy of the name: when the record is replaced,
+// the key stays.
 struct ShardEntry {
-    // Tag for the constructor whose key is the record's own name.
-    struct KeyIsRecordName {};
-
     ShardEntry() = default;
-    ShardEntry(ShardEntry* next, std::uint64_t key_hash, std::string key, ConstantRecord&& stored)
-        : next_owned(next), hash(key_hash), own_key(std::move(key)), record(std::move(stored)) {}
-    // `make()` builds the record straight into the entry (a prvalue needs no
-    // move). A constructor rather than aggregate initialisation, because GCC
-    // zero-fills an aggregate placed with new before initialising it.
-    template <class MakeRecord>
-    ShardEntry(ShardEntry* next, std::uint64_t key_hash, KeyIsRecordName, MakeRecord&& make)
-        : next_owned(next), hash(key_hash), key_is_record_name(true), record(make()) {}
+    ShardEntry(ShardEntry* next, std::uint64_t key_hash, std::string&& stored_key, ConstantRecord&& stored)
+        : next_owned(next), hash(key_hash), key(std::move(stored_key)), record(std::move(stored)) {}
 
     ShardEntry* next_owned = nullptr;
     std::uint64_t hash = 0;
-    std::string own_key;  // unused while key_is_record_name
-    bool key_is_record_name = false;
+    std::string key;
     ConstantRecord record;
-
-    std::string_view key() const noexcept {
-        return key_is_record_name ? std::string_view(record.name) : std::string_view(own_key);
-    }
-
-    // Puts `replacement` in place of the record and returns the earlier one.
-    ConstantRecord exchange_record(ConstantRecord&& replacement) {
-        if (key_is_record_name) {
-            own_key = record.name;
-            key_is_record_name = false;
-        }
-        ConstantRecord previous = std::move(record);
-        record = std::move(replacement);
-        return previous;
-    }
 };
 
 namespace shard_probe {
@@ -146,7 +117,7 @@ public:
             const std::uint64_t group = load_group(ctrl + base);
             for (std::uint64_t m = shard_probe::match_byte(group, tag); m != 0; m = shard_probe::clear_lowest(m)) {
                 ShardEntry* entry = slots[base + shard_probe::lowest_slot(m)];
-                if (entry->hash == hash && entry->key() == key) {
+                if (entry->hash == hash && entry->key == key) {
                     return entry;
                 }
             }

@@ -91,16 +91,10 @@ TEST(ShardProbe, SequenceStartsAtLowBitsAndVisitsEveryGroupOnce) {
 
 class TableFixture {
 public:
-    // Alternates between the two ways an entry holds its key.
     ShardEntry* make(std::string key, std::uint64_t hash) {
         owned_.push_back(std::make_unique<ShardEntry>());
         ShardEntry& entry = *owned_.back();
-        if (owned_.size() % 2 == 0) {
-            entry.record.name = std::move(key);
-            entry.key_is_record_name = true;
-        } else {
-            entry.own_key = std::move(key);
-        }
+        entry.key = std::move(key);
         entry.hash = hash;
         return &entry;
     }
@@ -133,23 +127,22 @@ TEST(ShardTable, ConstantHashForcesFullProbeChains) {
         std::vector<ShardEntry*> entries;
         for (int i = 0; i < 300; ++i) {
             ShardEntry* entry = f.make("name" + std::to_string(i), hash);
-            ASSERT_EQ(f.table.find(hash, entry->key()), nullptr);
+            ASSERT_EQ(f.table.find(hash, entry->key), nullptr);
             f.table.insert_new(entry, f.arena);
             entries.push_back(entry);
-            ASSERT_EQ(f.table.find(hash, entry->key()), entry);
+            ASSERT_EQ(f.table.find(hash, entry->key), entry);
         }
         EXPECT_EQ(f.table.size(), 300u);
         EXPECT_LE(f.table.size(), f.table.capacity() / 8 * 7);
         for (ShardEntry* entry : entries) {
-            ASSERT_EQ(f.table.find(hash, entry->key()), entry) << entry->key();
+            ASSERT_EQ(f.table.find(hash, entry->key), entry) << entry->key;
         }
         EXPECT_EQ(f.table.find(hash, "name300"), nullptr);
         EXPECT_EQ(f.table.find(hash, "name"), nullptr);
         EXPECT_EQ(f.table.find(hash, ""), nullptr);
         EXPECT_EQ(f.table.find(hash ^ 1, "name0"), nullptr);  // same tag and start group, other hash
         std::set<std::string> visited;
-        f.table.for_each(
-            [&](const ShardEntry& entry) { EXPECT_TRUE(visited.insert(std::string(entry.key())).second); });
+        f.table.for_each([&](const ShardEntry& entry) { EXPECT_TRUE(visited.insert(entry.key).second); });
         EXPECT_EQ(visited.size(), 300u);
     }
 }
@@ -167,7 +160,7 @@ TEST(ShardTable, GrowsAndKeepsEveryEntry) {
         if (f.table.capacity() != last_capacity) {
             // Right after growing, everything inserted so far is still found.
             for (ShardEntry* old : entries) {
-                ASSERT_EQ(f.table.find(old->hash, old->key()), old);
+                ASSERT_EQ(f.table.find(old->hash, old->key), old);
             }
             last_capacity = f.table.capacity();
         }
@@ -175,10 +168,10 @@ TEST(ShardTable, GrowsAndKeepsEveryEntry) {
     EXPECT_EQ(f.table.size(), 1000u);
     EXPECT_EQ(f.table.capacity(), 2048u);
     for (ShardEntry* entry : entries) {
-        ASSERT_EQ(f.table.find(entry->hash, entry->key()), entry);
+        ASSERT_EQ(f.table.find(entry->hash, entry->key), entry);
         // The full hash is compared before the key: the right key under a
         // different hash is a miss.
-        ASSERT_EQ(f.table.find(entry->hash + 1, entry->key()), nullptr);
+        ASSERT_EQ(f.table.find(entry->hash + 1, entry->key), nullptr);
     }
 }
 
