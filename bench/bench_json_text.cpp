@@ -13,7 +13,6 @@
 
 #include "bench/bench_support.hpp"
 #include "core/constant_record.hpp"
-#include "core/decimal_text.hpp"
 #include "pyfacade/json_text.hpp"
 
 using bench::allocations;
@@ -36,7 +35,7 @@ int main() {
     });
     const double json = ns_per_call(kIterations, [&](int i) {
         out.clear();
-        core::append_json_number(out, values[i % kValues]);
+        pyfacade::append_json_number(out, values[i % kValues]);
         sink = out.size();
     });
     const double formula = ns_per_call(kIterations, [&](int i) {

@@ -1,4 +1,4 @@
-#include "decimal_text.hpp"
+#include "core/decimal_text.hpp"
 
 #include <charconv>
 #include <cmath>
@@ -13,55 +13,13 @@ namespace {
 // 24 characters; the margin keeps to_chars from ever reporting a short buffer.
 constexpr std::size_t kScientificBuffer = 32;
 
-// Longest datasheet number: the plain layout of a 17-digit value with E = -5
-// ("-0.0000" plus 17 digits) is 24 characters, the exponent layout at most 24.
-constexpr std::size_t kJsonBuffer = 32;
-
-char* write_exponent(char* p, int exponent) noexcept {
-    if (exponent < 0) {
-        *p++ = '-';
-        exponent = -exponent;
-    } else {
-        *p++ = '+';
-    }
-    char tmp[4];
-    int n = 0;
-    do {
-        tmp[n++] = static_cast<char>('0' + exponent % 10);
-        exponent /= 10;
-    } while (exponent != 0);
-    while (n > 0) {
-        *p++ = tmp[--n];
-    }
-    return p;
-}
-
 // Integral values below 2^53 in magnitude: every integer there is a double and
 // neighbouring doubles are at most 1 apart, so no shorter digit string reads
-// back as the same value; the shortest digits are the integer's own. Printing
-// the integer skips the general shortest-digit search, which matters because
-// the table's formula numbers and most seed values are integral and a registry
-// is built on every call that needs one.
+// back as the same value and the shortest digits are the integer's own (less
+// trailing zeros). Printing the integer skips the general shortest-digit
+// search, which matters because the table's formula numbers and most seed
+// values are integral and a registry is built on every call that needs one.
 constexpr double kExactIntegerLimit = 9007199254740992.0;  // 2^53
-
-bool append_small_integral(std::string& out, double value, bool point_zero) {
-    const double magnitude = std::fabs(value);
-    if (!(magnitude < kExactIntegerLimit) || magnitude != std::trunc(magnitude)) {
-        return false;
-    }
-    char text[24];
-    char* p = text;
-    if (std::signbit(value)) {
-        *p++ = '-';
-    }
-    p = std::to_chars(p, text + sizeof text, static_cast<std::uint64_t>(magnitude)).ptr;
-    if (point_zero) {
-        *p++ = '.';
-        *p++ = '0';
-    }
-    out.append(text, static_cast<std::size_t>(p - text));
-    return true;
-}
 
 }  // namespace
 
@@ -70,6 +28,19 @@ ShortestDigits shortest_digits(double value) noexcept {
     result.negative = std::signbit(value);
     if (!std::isfinite(value)) {
         // No digits describe these; the layouts check for them before asking.
+        return result;
+    }
+    const double magnitude = std::fabs(value);
+    if (magnitude < kExactIntegerLimit && magnitude == std::trunc(magnitude)) {
+        const char* end =
+            std::to_chars(result.digits, result.digits + sizeof result.digits, static_cast<std::uint64_t>(magnitude))
+                .ptr;
+        int count = static_cast<int>(end - result.digits);
+        result.exponent = count - 1;
+        while (count > 1 && result.digits[count - 1] == '0') {
+            --count;
+        }
+        result.count = count;
         return result;
     }
 
@@ -111,9 +82,6 @@ void append_formula_number(std::string& out, double value) {
         out.append(std::isnan(value) ? "nan" : (value < 0 ? "-inf" : "inf"));
         return;
     }
-    if (append_small_integral(out, value, false)) {
-        return;
-    }
     const ShortestDigits d = shortest_digits(value);
     if (d.negative) {
         out.push_back('-');
@@ -139,58 +107,6 @@ std::string formula_number(double value) {
     std::string out;
     append_formula_number(out, value);
     return out;
-}
-
-void append_json_number(std::string& out, double value) {
-    if (!std::isfinite(value)) {
-        // JSON has no literal for these; null is what the datasheet reports.
-        out.append("null");
-        return;
-    }
-    if (append_small_integral(out, value, true)) {
-        return;
-    }
-    const ShortestDigits d = shortest_digits(value);
-    char text[kJsonBuffer];
-    char* p = text;
-    if (d.negative) {
-        *p++ = '-';
-    }
-    if (d.exponent >= -5 && d.exponent <= 15) {
-        const int integral_digits = d.exponent + 1;
-        if (integral_digits <= 0) {
-            *p++ = '0';
-            *p++ = '.';
-            std::memset(p, '0', static_cast<std::size_t>(-integral_digits));
-            p += -integral_digits;
-            std::memcpy(p, d.digits, static_cast<std::size_t>(d.count));
-            p += d.count;
-        } else if (d.count <= integral_digits) {
-            // Integral: the trailing ".0" keeps a JSON reader from making an int.
-            std::memcpy(p, d.digits, static_cast<std::size_t>(d.count));
-            p += d.count;
-            std::memset(p, '0', static_cast<std::size_t>(integral_digits - d.count));
-            p += integral_digits - d.count;
-            *p++ = '.';
-            *p++ = '0';
-        } else {
-            std::memcpy(p, d.digits, static_cast<std::size_t>(integral_digits));
-            p += integral_digits;
-            *p++ = '.';
-            std::memcpy(p, d.digits + integral_digits, static_cast<std::size_t>(d.count - integral_digits));
-            p += d.count - integral_digits;
-        }
-    } else {
-        *p++ = d.digits[0];
-        if (d.count > 1) {
-            *p++ = '.';
-            std::memcpy(p, d.digits + 1, static_cast<std::size_t>(d.count - 1));
-            p += d.count - 1;
-        }
-        *p++ = 'e';
-        p = write_exponent(p, d.exponent);
-    }
-    out.append(text, static_cast<std::size_t>(p - text));
 }
 
 }  // namespace brenvalis::core

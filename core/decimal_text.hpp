@@ -1,12 +1,11 @@
 // Shortest round-trip decimal text of binary64 numbers.
 //
 // One digit generator (the shortest digit string that reads back as the same
-// double) serves two layouts:
-//  - formula text: never exponent notation, integral values without a
-//    fractional part ("246220", "-1", "1776.86");
-//  - datasheet (JSON) number: plain notation for decimal exponents -5..15 with
-//    ".0" on integral values, otherwise d[.ddd]e(+|-)E; always holds a '.' or
-//    an 'e', so a JSON parser reads it back as a float, never an int.
+// double) serves every number text of the library. The formula layout, which
+// the built-in table uses to make the formula texts of its numeric records,
+// lives here: never exponent notation, integral values without a fractional
+// part ("246220", "-1", "1776.86"). The datasheet's JSON layout belongs to the
+// datasheet writer (pyfacade/json_text).
 #pragma once
 
 #include <cstdint>
@@ -33,9 +32,5 @@ ShortestDigits shortest_digits(double value) noexcept;
 // built-in formula holds, come out as "nan", "inf" and "-inf".
 void append_formula_number(std::string& out, double value);
 std::string formula_number(double value);
-
-// Appends the datasheet layout of a value; NaN and the infinities come out as
-// null, the datasheet's spelling for them.
-void append_json_number(std::string& out, double value);
 
 }  // namespace brenvalis::core

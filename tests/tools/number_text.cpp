@@ -8,7 +8,7 @@
 #include <iostream>
 #include <string>
 
-#include "core/decimal_text.hpp"
+#include "pyfacade/json_text.hpp"
 
 int main() {
     std::string line;
@@ -23,7 +23,7 @@ int main() {
         double value = 0.0;
         std::memcpy(&value, &bits, sizeof value);
         out.clear();
-        brenvalis::core::append_json_number(out, value);
+        brenvalis::pyfacade::append_json_number(out, value);
         std::cout << out << '\n';
     }
     return 0;
