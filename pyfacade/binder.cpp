@@ -1,10 +1,8 @@
-#include <Python.h>
+#include "pyfacade/binder.hpp"
 
 #include <optional>
 #include <string>
 #include <vector>
-
-#include "pyfacade/call_signature.hpp"
 
 namespace brenvalis::pyfacade {
 namespace {

@@ -1,17 +1,11 @@
-// Declared parameters of the entries that bind arguments, and the binder.
-//
-// Binding fills one borrowed slot per declared parameter, in a fixed array on
-// the caller's stack, and allocates nothing on success: keyword names are
-// compared as UTF-8 bytes against the declared names, and every error message
-// is built in a cold function only when binding fails.
+// Declared parameters of the entries that bind arguments: one constant
+// signature per entry, which the binder (binder.hpp) matches the caller's
+// arguments against and whose names the binder's messages use.
 #pragma once
 
-#include <Python.h>
-
+#include <cstddef>
 #include <span>
 #include <string_view>
-
-#include "pyfacade/error_value.hpp"
 
 namespace brenvalis::pyfacade {
 
@@ -42,6 +36,8 @@ struct CallSignature {
 
 namespace signatures {
 
+// Parameter names are string literals, so each view ends in a NUL that the
+// conversion messages rely on.
 inline constexpr std::string_view kName[] = {"name"};
 inline constexpr std::string_view kTol[] = {"tol"};
 
@@ -58,15 +54,5 @@ static_assert(formulas_registry_new.within_binder_support());
 static_assert(quark_registry_new.within_binder_support());
 
 }  // namespace signatures
-
-// Vectorcall form: `nargsf` may carry PY_VECTORCALL_ARGUMENTS_OFFSET; keyword
-// values follow the positional ones in `args`. `slots` must have exactly
-// signature.slot_count() entries; they receive borrowed references or null.
-Outcome<void> bind_fastcall(const CallSignature& signature, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames,
-                            std::span<PyObject*> slots);
-
-// Tuple-and-dict form, as a tp_new slot receives its arguments (kwargs may be null).
-Outcome<void> bind_tuple_dict(const CallSignature& signature, PyObject* args, PyObject* kwargs,
-                              std::span<PyObject*> slots);
 
 }  // namespace brenvalis::pyfacade

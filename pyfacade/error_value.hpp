@@ -58,6 +58,13 @@ private:
 template <class T>
 using Outcome = std::expected<T, ErrorValue>;
 
+// Hands a failed outcome's error on to the caller, whatever its value type:
+// `if (!bound) return propagate(bound);`
+template <class T>
+std::unexpected<ErrorValue> propagate(Outcome<T>& failed) {
+    return std::unexpected(std::move(failed.error()));
+}
+
 inline std::unexpected<ErrorValue> error(PyObject* type, std::string message) {
     return std::unexpected(ErrorValue::with_message(type, std::move(message)));
 }

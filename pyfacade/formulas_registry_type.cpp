@@ -1,12 +1,14 @@
 // PyFormulasRegistry: a registry built once at construction and then read.
 #include <Python.h>
 
-#include <array>
+#include <expected>
+#include <string_view>
 
 #include "core/formulas_registry.hpp"
 #include "pyfacade/call_signature.hpp"
 #include "pyfacade/classes.hpp"
 #include "pyfacade/docstrings.hpp"
+#include "pyfacade/entries.hpp"
 #include "pyfacade/instance.hpp"
 #include "pyfacade/module_functions.hpp"
 
@@ -15,53 +17,30 @@ namespace {
 
 using Registry = core::FormulasRegistry;
 
-// ---- Typed bodies. ----
-
-Outcome<PyRef> get_impl(const Registry& registry, std::string_view name) {
+// The lookup hands out a copy of the record; its value is all `get` reports.
+std::expected<double, core::RegistryError> get_impl(const Registry& registry, std::string_view name) {
     std::expected<core::ConstantRecord, core::RegistryError> record = registry.get(name);
-    if (!record) {
-        return std::unexpected(key_error(record.error()));
+    if (!record) [[unlikely]] {
+        return std::unexpected(std::move(record.error()));
     }
-    return new_float(record->value);
+    return record->value;
 }
 
-// ---- Slots and methods. ----
-
-PyObject* formulas_get(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
-    return guard_object([&]() -> Outcome<PyRef> {
-        std::array<PyObject*, signatures::formulas_registry_get.slot_count()> slots;
-        if (Outcome<void> bound = bind_fastcall(signatures::formulas_registry_get, args, nargsf, kwnames, slots);
-            !bound) {
-            return std::unexpected(std::move(bound.error()));
-        }
-        return with_receiver<Registry>(self, &formulas_registry_type, [&](const Registry& registry) -> Outcome<PyRef> {
-            Outcome<std::string_view> name = text_argument(slots[0], "name");
-            if (!name) {
-                return std::unexpected(std::move(name.error()));
-            }
-            return get_impl(registry, *name);
-        });
-    });
-}
-
-PyObject* formulas_version(PyObject*, PyObject*) {
-    return guard_object([]() -> Outcome<PyRef> { return new_str(kVersion); });
-}
+std::string_view version_impl() { return kVersion; }
 
 PyMethodDef methods[] = {
-    {"get", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(formulas_get)), METH_FASTCALL | METH_KEYWORDS,
-     docstrings::get},
-    {"version", formulas_version, METH_NOARGS | METH_STATIC, docstrings::version},
+    {"get", as_method(fastcall_method<Registry, formulas_registry_type, signatures::formulas_registry_get, get_impl>),
+     METH_FASTCALL | METH_KEYWORDS, docstrings::get},
+    {"version", noargs_function<version_impl>, METH_NOARGS | METH_STATIC, docstrings::version},
     {nullptr, nullptr, 0, nullptr},
 };
 
 PyType_Slot slots[] = {
     {Py_tp_base, &PyBaseObject_Type},
     {Py_tp_doc, const_cast<char*>(docstrings::formulas_registry)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_instance<Registry>)},
-    {Py_tp_new,
-     reinterpret_cast<void*>(new_without_arguments<Registry, signatures::formulas_registry_new, &Registry::new_>)},
-    {Py_mp_length, reinterpret_cast<void*>(length_of<Registry, &formulas_registry_type>)},
+    {Py_tp_dealloc, as_slot(dealloc_instance<Registry>)},
+    {Py_tp_new, as_slot(new_slot<Registry, signatures::formulas_registry_new, &Registry::new_>)},
+    {Py_mp_length, as_slot(length_slot<Registry, formulas_registry_type>)},
     {Py_tp_methods, methods},
     {0, nullptr},
 };

@@ -1,5 +1,9 @@
 #include "pyfacade/instance.hpp"
 
+#include <string>
+
+#include "core/internal_failure.hpp"
+
 namespace brenvalis::pyfacade {
 
 Outcome<PyObject*> type_from_slot(ProcessSlot& slot, PyType_Spec& spec) {
@@ -13,13 +17,12 @@ Outcome<PyObject*> type_from_slot(ProcessSlot& slot, PyType_Spec& spec) {
     return slot.set_once(std::move(created));
 }
 
-[[gnu::cold]] ErrorValue unbuilt_instance_error(PyObject* self) {
-    PyRef name = PyRef::steal(PyType_GetName(Py_TYPE(self)));
+[[gnu::cold]] ErrorValue type_error_naming(PyTypeObject* type, const char* format) {
+    PyRef name = PyRef::steal(PyType_GetName(type));
     if (!name) {
         return ErrorValue::fetch();
     }
-    PyRef message = PyRef::steal(
-        PyUnicode_FromFormat("%U object has no value: it was created without the class's own constructor", name.get()));
+    PyRef message = PyRef::steal(PyUnicode_FromFormat(format, name.get()));
     if (!message) {
         return ErrorValue::fetch();
     }

@@ -22,15 +22,10 @@
 
 #include <Python.h>
 
-#include <array>
-#include <cstdint>
 #include <memory>
-#include <string>
 #include <type_traits>
 #include <utility>
 
-#include "core/internal_failure.hpp"
-#include "pyfacade/call_signature.hpp"
 #include "pyfacade/convert.hpp"
 #include "pyfacade/error_value.hpp"
 #include "pyfacade/guard.hpp"
@@ -46,8 +41,15 @@ struct Instance {
     Value value;
 };
 
+// A TypeError whose message is `format` with the type's __name__ in place of
+// its one %U.
+ErrorValue type_error_naming(PyTypeObject* type, const char* format);
+
 // "PyQuarkRegistry object has no value: ...", for an instance never built.
-ErrorValue unbuilt_instance_error(PyObject* self);
+inline ErrorValue unbuilt_instance_error(PyObject* self) {
+    return type_error_naming(Py_TYPE(self),
+                             "%U object has no value: it was created without the class's own constructor");
+}
 
 // A new instance of `type` holding `value`. On allocation failure the value is
 // dropped and the interpreter's exception is returned.
@@ -87,7 +89,7 @@ public:
     static Outcome<Receiver> take(PyObject* self, Outcome<PyObject*> (*type_of)()) {
         Outcome<PyObject*> type = type_of();
         if (!type) {
-            return std::unexpected(std::move(type.error()));
+            return propagate(type);
         }
         if (!PyType_IsSubtype(Py_TYPE(self), reinterpret_cast<PyTypeObject*>(*type))) [[unlikely]] {
             return std::unexpected(conversion_error(self, reinterpret_cast<PyTypeObject*>(*type)->tp_name));
@@ -105,39 +107,6 @@ private:
 
     PyRef self_;
 };
-
-// Runs `body` on the receiver's value while the call holds the receiver.
-template <class Value, class Body>
-auto with_receiver(PyObject* self, Outcome<PyObject*> (*type_of)(), Body&& body)
-    -> decltype(body(std::declval<const Value&>())) {
-    Outcome<Receiver<Value>> receiver = Receiver<Value>::take(self, type_of);
-    if (!receiver) {
-        return std::unexpected(std::move(receiver.error()));
-    }
-    return std::forward<Body>(body)(receiver->value());
-}
-
-// The tp_new of a class built from nothing: refuses any argument through the
-// binder, then makes its value and the instance around it.
-template <class Value, const CallSignature& Signature, Value (*Make)()>
-PyObject* new_without_arguments(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-    return guard_object([&]() -> Outcome<PyRef> {
-        std::array<PyObject*, Signature.slot_count()> slots;
-        if (Outcome<void> bound = bind_tuple_dict(Signature, args, kwargs, slots); !bound) {
-            return std::unexpected(std::move(bound.error()));
-        }
-        return new_instance(type, Make());
-    });
-}
-
-// The mapping-length slot of a class whose value counts its entries.
-template <class Value, Outcome<PyObject*> (*TypeOf)()>
-Py_ssize_t length_of(PyObject* self) {
-    return guard_length([self] {
-        return with_receiver<Value>(self, TypeOf,
-                                    [](const Value& value) -> Outcome<std::uint64_t> { return value.len(); });
-    });
-}
 
 // The type object of a class, created from its spec on first request.
 Outcome<PyObject*> type_from_slot(ProcessSlot& slot, PyType_Spec& spec);

@@ -2,6 +2,8 @@
 
 #include <array>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "core/formulas_registry.hpp"
 #include "core/internal_failure.hpp"
@@ -9,18 +11,18 @@
 #include "pyfacade/call_signature.hpp"
 #include "pyfacade/convert.hpp"
 #include "pyfacade/docstrings.hpp"
-#include "pyfacade/guard.hpp"
+#include "pyfacade/entries.hpp"
 #include "pyfacade/json_text.hpp"
 #include "pyfacade/process_state.hpp"
 
 namespace brenvalis::pyfacade {
 namespace {
 
-// ---- Typed bodies: they never see the interpreter's calling convention. ----
+// Each listing builds its registry, takes the sorted names and drops the
+// registry before the list is made.
+std::vector<std::string> list_constants_impl() { return core::FormulasRegistry::new_().sorted_names(); }
 
-Outcome<PyRef> list_constants_impl() { return new_str_list(core::FormulasRegistry::new_().sorted_names()); }
-
-Outcome<PyRef> list_quarks_impl() { return new_str_list(core::QuarkRegistry::standard().sorted_names()); }
+std::vector<std::string> list_quarks_impl() { return core::QuarkRegistry::standard().sorted_names(); }
 
 Outcome<PyRef> get_constant_impl(std::string_view name) {
     if (name.empty()) {
@@ -55,37 +57,14 @@ Outcome<PyRef> get_constant_impl(std::string_view name) {
     return parsed;
 }
 
-// ---- Entries the interpreter calls. ----
-
-PyObject* py_list_constants(PyObject*, PyObject*) {
-    return guard_object([] { return list_constants_impl(); });
-}
-
-PyObject* py_list_quarks(PyObject*, PyObject*) {
-    return guard_object([] { return list_quarks_impl(); });
-}
-
-PyObject* py_get_constant(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
-    return guard_object([&]() -> Outcome<PyRef> {
-        std::array<PyObject*, signatures::py_get_constant.slot_count()> slots;
-        if (Outcome<void> bound = bind_fastcall(signatures::py_get_constant, args, nargsf, kwnames, slots); !bound) {
-            return std::unexpected(std::move(bound.error()));
-        }
-        Outcome<std::string_view> name = text_argument(slots[0], "name");
-        if (!name) {
-            return std::unexpected(std::move(name.error()));
-        }
-        return get_constant_impl(*name);
-    });
-}
-
 }  // namespace
 
-PyMethodDef py_list_constants_def = {"py_list_constants", py_list_constants, METH_NOARGS,
+PyMethodDef py_list_constants_def = {"py_list_constants", noargs_function<list_constants_impl>, METH_NOARGS,
                                      docstrings::py_list_constants};
-PyMethodDef py_list_quarks_def = {"py_list_quarks", py_list_quarks, METH_NOARGS, docstrings::py_list_quarks};
+PyMethodDef py_list_quarks_def = {"py_list_quarks", noargs_function<list_quarks_impl>, METH_NOARGS,
+                                  docstrings::py_list_quarks};
 PyMethodDef py_get_constant_def = {"py_get_constant",
-                                   reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(py_get_constant)),
+                                   as_method(fastcall_function<signatures::py_get_constant, get_constant_impl>),
                                    METH_FASTCALL | METH_KEYWORDS, docstrings::py_get_constant};
 
 }  // namespace brenvalis::pyfacade

@@ -2,12 +2,11 @@
 // through py_list_quarks), so its length is always 0.
 #include <Python.h>
 
-#include <array>
-
 #include "core/quark_registry.hpp"
 #include "pyfacade/call_signature.hpp"
 #include "pyfacade/classes.hpp"
 #include "pyfacade/docstrings.hpp"
+#include "pyfacade/entries.hpp"
 #include "pyfacade/instance.hpp"
 
 namespace brenvalis::pyfacade {
@@ -18,10 +17,9 @@ using Registry = core::QuarkRegistry;
 PyType_Slot slots[] = {
     {Py_tp_base, &PyBaseObject_Type},
     {Py_tp_doc, const_cast<char*>(docstrings::quark_registry)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_instance<Registry>)},
-    {Py_tp_new,
-     reinterpret_cast<void*>(new_without_arguments<Registry, signatures::quark_registry_new, &Registry::new_>)},
-    {Py_mp_length, reinterpret_cast<void*>(length_of<Registry, &quark_registry_type>)},
+    {Py_tp_dealloc, as_slot(dealloc_instance<Registry>)},
+    {Py_tp_new, as_slot(new_slot<Registry, signatures::quark_registry_new, &Registry::new_>)},
+    {Py_mp_length, as_slot(length_slot<Registry, quark_registry_type>)},
     {0, nullptr},
 };
 
