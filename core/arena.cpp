@@ -1,4 +1,4 @@
-#include "arena.hpp"
+#include "core/arena.hpp"
 
 #include <algorithm>
 #include <utility>

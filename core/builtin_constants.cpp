@@ -1,9 +1,9 @@
-#include "builtin_constants.hpp"
+#include "core/builtin_constants.hpp"
 
 #include <iterator>
 #include <string>
 
-#include "decimal_text.hpp"
+#include "core/decimal_text.hpp"
 
 namespace brenvalis::core {
 

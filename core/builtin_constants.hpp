@@ -11,7 +11,7 @@
 #include <span>
 #include <string_view>
 
-#include "constant_record.hpp"
+#include "core/constant_record.hpp"
 
 namespace brenvalis::core {
 

@@ -1,4 +1,4 @@
-#include "constant_record.hpp"
+#include "core/constant_record.hpp"
 
 namespace brenvalis::core {
 

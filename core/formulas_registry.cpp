@@ -1,4 +1,4 @@
-#include "formulas_registry.hpp"
+#include "core/formulas_registry.hpp"
 
 #include <algorithm>
 #include <bit>
@@ -8,10 +8,10 @@
 #include <type_traits>
 #include <utility>
 
-#include "builtin_constants.hpp"
-#include "name_order.hpp"
-#include "shard_count.hpp"
-#include "siphash.hpp"
+#include "core/builtin_constants.hpp"
+#include "core/name_order.hpp"
+#include "core/shard_count.hpp"
+#include "core/siphash.hpp"
 
 namespace brenvalis::core {
 

@@ -31,12 +31,12 @@
 #include <string_view>
 #include <vector>
 
-#include "arena.hpp"
-#include "constant_record.hpp"
-#include "hash_keys.hpp"
-#include "registry_error.hpp"
-#include "shard_lock.hpp"
-#include "shard_table.hpp"
+#include "core/arena.hpp"
+#include "core/constant_record.hpp"
+#include "core/hash_keys.hpp"
+#include "core/registry_error.hpp"
+#include "core/shard_lock.hpp"
+#include "core/shard_table.hpp"
 
 namespace brenvalis::core {
 

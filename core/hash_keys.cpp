@@ -1,4 +1,4 @@
-#include "hash_keys.hpp"
+#include "core/hash_keys.hpp"
 
 #include <cerrno>
 #include <chrono>

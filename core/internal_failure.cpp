@@ -1,4 +1,4 @@
-#include "internal_failure.hpp"
+#include "core/internal_failure.hpp"
 
 namespace brenvalis::core {
 

@@ -1,4 +1,4 @@
-#include "name_order.hpp"
+#include "core/name_order.hpp"
 
 #include <algorithm>
 #include <array>

@@ -1,9 +1,9 @@
-#include "quark_registry.hpp"
+#include "core/quark_registry.hpp"
 
 #include <algorithm>
 #include <array>
 
-#include "name_order.hpp"
+#include "core/name_order.hpp"
 
 namespace brenvalis::core {
 

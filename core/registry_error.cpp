@@ -1,4 +1,4 @@
-#include "registry_error.hpp"
+#include "core/registry_error.hpp"
 
 #include <type_traits>
 

@@ -1,4 +1,4 @@
-#include "shard_count.hpp"
+#include "core/shard_count.hpp"
 
 #include <algorithm>
 #include <bit>

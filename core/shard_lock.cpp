@@ -1,4 +1,4 @@
-#include "shard_lock.hpp"
+#include "core/shard_lock.hpp"
 
 namespace brenvalis::core {
 

@@ -1,4 +1,4 @@
-#include "shard_table.hpp"
+#include "core/shard_table.hpp"
 
 #include <new>
 

@@ -30,8 +30,9 @@
 #include <string_view>
 #include <utility>
 
-#include "arena.hpp"
-#include "constant_record.hpp"
+#include "core/arena.hpp"
+#include "core/constant_record.hpp"
+#include "core/little_endian.hpp"
 
 namespace brenvalis::core {
 
@@ -170,14 +171,9 @@ private:
                       shard_probe::kGroupWidth % alignof(ShardEntry*) == 0,
                   "slot pointers must be aligned behind the control bytes of whole groups");
 
-    static std::uint64_t load_group(const std::uint8_t* p) noexcept {
-        std::uint64_t group;
-        std::memcpy(&group, p, sizeof group);
-        if constexpr (std::endian::native == std::endian::big) {
-            group = std::byteswap(group);
-        }
-        return group;
-    }
+    // Control byte i of the group is byte i of the word, counting from the
+    // least significant end, on every platform.
+    static std::uint64_t load_group(const std::uint8_t* p) noexcept { return load_little_endian<std::uint64_t>(p); }
 
     static Block* new_block(std::uint32_t capacity, Arena& arena);
     // Creates the first block, or moves every entry into one twice the size.

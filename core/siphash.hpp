@@ -15,27 +15,11 @@
 #include <cstring>
 #include <string_view>
 
+#include "core/little_endian.hpp"
+
 namespace brenvalis::core {
 
 namespace sip_detail {
-
-inline std::uint64_t load_le64(const unsigned char* p) noexcept {
-    std::uint64_t word;
-    std::memcpy(&word, p, sizeof word);
-    if constexpr (std::endian::native == std::endian::big) {
-        word = std::byteswap(word);
-    }
-    return word;
-}
-
-inline std::uint64_t load_le32(const unsigned char* p) noexcept {
-    std::uint32_t word;
-    std::memcpy(&word, p, sizeof word);
-    if constexpr (std::endian::native == std::endian::big) {
-        word = std::byteswap(word);
-    }
-    return word;
-}
 
 // The 0..7 bytes at p as the low bytes of a little-endian word, without
 // reading a byte past the end (the name may sit at the end of a page).
@@ -43,7 +27,8 @@ inline std::uint64_t load_le32(const unsigned char* p) noexcept {
 // byte with itself changes nothing.
 inline std::uint64_t load_partial_le(const unsigned char* p, std::size_t len) noexcept {
     if (len >= 4) {
-        return load_le32(p) | (load_le32(p + len - 4) << (8 * (len - 4)));
+        return load_little_endian<std::uint32_t>(p) |
+               (std::uint64_t{load_little_endian<std::uint32_t>(p + len - 4)} << (8 * (len - 4)));
     }
     if (len == 0) {
         return 0;
@@ -108,7 +93,7 @@ std::uint64_t hash(std::uint64_t k0, std::uint64_t k1, std::string_view bytes, s
 
     State s(k0, k1);
     for (std::size_t i = 0; i < full_end; i += 8) {
-        s.compress<C>(load_le64(p + i));
+        s.compress<C>(load_little_endian<std::uint64_t>(p + i));
     }
 
     // The leftover name bytes (0..7) plus the suffix can fill a whole word when

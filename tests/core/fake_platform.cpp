@@ -1,4 +1,4 @@
-#include "fake_platform.hpp"
+#include "tests/core/fake_platform.hpp"
 
 #include <dlfcn.h>
 #include <fcntl.h>

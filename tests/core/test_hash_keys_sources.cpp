@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "core/hash_keys.hpp"
-#include "fake_platform.hpp"
+#include "tests/core/fake_platform.hpp"
 
 namespace brenvalis::core {
 namespace {

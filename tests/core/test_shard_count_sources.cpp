@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "core/shard_count.hpp"
-#include "fake_platform.hpp"
+#include "tests/core/fake_platform.hpp"
 
 namespace brenvalis::core {
 namespace {
