@@ -3,6 +3,26 @@ import sys
 
 import pytest
 
+from brenvalis._tolvane_core import (
+    PyCKMMatrix,
+    PyFormulasRegistry,
+    PyQuarkRegistry,
+    py_get_constant,
+    py_list_constants,
+    py_list_quarks,
+)
+
+# One receiver of each class and the expected answers, made once for the whole
+# session. The fuzz, leak and thread tests build their tables and strategies
+# from these when they are imported, so they are module constants rather than
+# fixtures: `from conftest import REG, NAMES`.
+REG = PyFormulasRegistry()
+QREG = PyQuarkRegistry()
+MATRIX = PyCKMMatrix.from_topology()
+NAMES = py_list_constants()
+QUARKS = py_list_quarks()
+SHEETS = {name: py_get_constant(name) for name in NAMES}
+
 
 @pytest.fixture(scope="session")
 def core():

@@ -22,6 +22,7 @@ from dataclasses import dataclass
 import pytest
 from hypothesis import HealthCheck, given, settings, strategies as st
 
+from conftest import MATRIX, NAMES, QREG, REG, SHEETS
 from brenvalis._tolvane_core import (
     PyCKMMatrix,
     PyFormulasRegistry,
@@ -31,11 +32,6 @@ from brenvalis._tolvane_core import (
     py_list_quarks,
 )
 
-REG = PyFormulasRegistry()
-QREG = PyQuarkRegistry()
-MATRIX = PyCKMMatrix.from_topology()
-NAMES = py_list_constants()
-SHEETS = {name: py_get_constant(name) for name in NAMES}
 PANIC_MESSAGE = "py_get_constant: name must be non-empty"
 
 # A __float__ that returns a float subclass, or an __index__ that returns an

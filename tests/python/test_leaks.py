@@ -22,6 +22,7 @@ import sys
 
 import pytest
 
+from conftest import MATRIX, NAMES, QREG, QUARKS, REG
 from brenvalis._tolvane_core import (
     PyCKMMatrix,
     PyFormulasRegistry,
@@ -39,11 +40,6 @@ BLOCK_SLOPE = 0.05
 BYTE_SLOPE = 1.0
 IMMORTAL = 1 << 30  # reference counts of immortal objects sit far above this
 
-REG = PyFormulasRegistry()
-QREG = PyQuarkRegistry()
-MATRIX = PyCKMMatrix.from_topology()
-NAMES = py_list_constants()
-QUARKS = py_list_quarks()
 
 
 def fresh(text: str) -> str:

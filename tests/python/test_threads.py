@@ -15,7 +15,7 @@ import traceback
 
 import pytest
 
-from conftest import run_python
+from conftest import NAMES, QUARKS, SHEETS, run_python
 from brenvalis._tolvane_core import (
     PyCKMMatrix,
     PyFormulasRegistry,
@@ -29,9 +29,6 @@ THREADS = 8
 ROUNDS = 60
 EXIT_RACE_RUNS = 12
 
-NAMES = py_list_constants()
-QUARKS = py_list_quarks()
-SHEETS = {name: py_get_constant(name) for name in NAMES}
 
 
 @pytest.fixture
