@@ -33,8 +33,8 @@ def _parser() -> argparse.ArgumentParser:
     ckm = commands.add_parser("ckm", help="the CKM matrix: unitarity and Jarlskog invariant")
     ckm.add_argument(
         "--tol", type=float, default=1e-12, metavar="TOL",
-        help="largest accepted deviation of a row's squared norm from 1 (default: %(default)s; "
-             "write a negative one as --tol=-1e-12)",
+        help="largest accepted absolute value of an entry of M*M^T - I; nan never passes "
+             "(default: %(default)s; write a negative one as --tol=-1e-12)",
     )
     return parser
 
