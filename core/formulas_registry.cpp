@@ -174,6 +174,14 @@ std::uint64_t FormulasRegistry::len() const {
     return total;
 }
 
+std::uint64_t FormulasRegistry::shard_len(std::size_t index) const {
+    if (index >= shard_amount_) {
+        throw std::out_of_range("FormulasRegistry::shard_len: no such shard");
+    }
+    SharedHold hold(shards_[index].lock);
+    return shards_[index].table.size();
+}
+
 std::vector<std::string> FormulasRegistry::sorted_names() const {
     std::vector<std::string> names;
     names.reserve(entry_count_.load(std::memory_order_relaxed));

@@ -80,6 +80,10 @@ public:
         return static_cast<std::size_t>((hash << 7) >> shift_);
     }
 
+    // Entries held by one shard; std::out_of_range for an index at or past
+    // shard_amount() (exposed for tests of the bit layout).
+    std::uint64_t shard_len(std::size_t index) const;
+
 private:
     struct Shard {
         ShardLock lock;

@@ -4,7 +4,8 @@
 // module and keeps it; later imports in the same interpreter get that very
 // object back (so attributes a caller set on it survive), and an import in any
 // other interpreter is refused, because the module's objects and type objects
-// belong to the interpreter that created them.
+// belong to the interpreter that created them. Finalising the runtime ends
+// that ownership: an interpreter initialised afterwards builds a new module.
 #include <Python.h>
 
 #include <array>
@@ -142,7 +143,20 @@ Outcome<PyRef> init_module() {
         return fetched_error();
     }
     std::int64_t owner = -1;
-    if (!state.owner_interpreter.compare_exchange_strong(owner, id) && owner != id) {
+    if (state.owner_interpreter.compare_exchange_strong(owner, id)) {
+        // Without the reset, an interpreter initialised after this one is
+        // finalised could get the same id and be handed this one's dead
+        // objects. If the reset cannot be arranged (a host has taken every
+        // exit-callback slot of the runtime), the import is refused now, while
+        // the refusal can still be reported, and the claim is withdrawn so that
+        // nothing is left half-owned.
+        if (!reset_process_state_at_finalization()) {
+            state.owner_interpreter.store(-1);
+            return error(PyExc_ImportError,
+                         "brenvalis._tolvane_core cannot arrange its clean-up at interpreter finalization: "
+                         "Py_AtExit has no free slot");
+        }
+    } else if (owner != id) {
         return error(PyExc_ImportError,
                      "brenvalis._tolvane_core does not support sub-interpreters: it is already loaded in another "
                      "interpreter of this process");

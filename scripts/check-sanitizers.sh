@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # AddressSanitizer + UndefinedBehaviorSanitizer: builds the C++ core tests and
-# the extension module with both, then runs CTest and the whole pytest suite
-# (on CPython 3.12) against them. Fails on any test failure and on any
-# sanitizer report, including reports from child processes whose exit status
-# a test may expect to be non-zero.
+# the extension module with both, then runs CTest, the whole pytest suite and
+# the embedding host (on CPython 3.12) against them. Fails on any test failure
+# and on any sanitizer report, including reports from child processes whose
+# exit status a test may expect to be non-zero.
 #
 # Builds go to $BRENVALIS_BUILDS/asan-core and $BRENVALIS_BUILDS/asan-ext
-# (default build/), the instrumented package to .venv-asan.
+# (default build/), the instrumented package to .venv-asan. The embedding host
+# is built with the extension, in asan-ext.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 cd "$project_root"
@@ -72,6 +73,7 @@ fi
 "$venv/bin/python" -m pip install --quiet "$project_root[test]" \
     -C cmake.build-type=Debug \
     -C cmake.define.BRENVALIS_SANITIZE=ON \
+    -C cmake.define.BRENVALIS_BUILD_EMBED_TEST=ON \
     -C build-dir="$builds/asan-ext"
 
 # detect_leaks=0: the interpreter leaves its interned strings allocated at
@@ -88,4 +90,11 @@ export BRENVALIS_NUMBER_TEXT="$builds/asan-core/number_text"
         "$venv/bin/python" -m pytest -p no:cacheprovider -q python
 )
 check_reports "the Python tests"
+
+echo "== embedding host under ASan+UBSan on CPython $version =="
+# The host links the sanitizer runtime and the C++ runtime itself, so both
+# are in the initial library list without LD_PRELOAD.
+PYTHONMALLOC=malloc ASAN_OPTIONS="$common_options:detect_leaks=0" \
+    ctest --test-dir "$builds/asan-ext" --output-on-failure --timeout 300
+check_reports "the embedding host"
 echo "== no sanitizer reports =="

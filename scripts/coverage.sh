@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Line and branch coverage of core/ and pyfacade/ from the C++ tests and the
-# Python tests together (gcov counters, summed up by gcovr). Prints every file
-# with its uncovered lines, and fails when line coverage is below
-# $BRENVALIS_MIN_LINE_COVERAGE percent (default 95).
+# Line and branch coverage of core/ and pyfacade/ from the C++ tests, the
+# Python tests and the embedding host together (gcov counters, summed up by
+# gcovr). Prints every file with its uncovered lines, and fails when line
+# coverage is below $BRENVALIS_MIN_LINE_COVERAGE percent (default 95).
 #
 # Builds go to $BRENVALIS_BUILDS/cov-core and $BRENVALIS_BUILDS/cov-ext
 # (default build/), the instrumented package and gcovr to .venv-cov.
@@ -34,6 +34,7 @@ fi
     -C cmake.build-type=Debug \
     -C cmake.define.BRENVALIS_COVERAGE=ON \
     -C cmake.define.CMAKE_CXX_FLAGS="$atomic_counters" \
+    -C cmake.define.BRENVALIS_BUILD_EMBED_TEST=ON \
     -C build-dir="$builds/cov-ext"
 
 # Counters of earlier runs would be added to this one's.
@@ -45,6 +46,9 @@ ctest --test-dir "$builds/cov-core" --output-on-failure -j2 --timeout 300
 echo "== Python tests =="
 export BRENVALIS_NUMBER_TEXT="$builds/cov-core/number_text"
 (cd tests && "$venv/bin/python" -m pytest -p no:cacheprovider -q python)
+
+echo "== embedding host (interpreter finalised and started again) =="
+ctest --test-dir "$builds/cov-ext" --output-on-failure --timeout 300
 
 echo "== coverage of core/ and pyfacade/ =="
 # Branches that only exist because a call might throw (the compiler's unwind

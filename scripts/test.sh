@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Every test: the C++ core tests under CTest, then the Python tests and the
-# stub check on each supported CPython. Exits non-zero on the first failing stage.
+# Every test: the C++ core tests under CTest, then on each supported CPython
+# the Python tests, the stub check and the embedding host (CTest). Exits
+# non-zero on the first failing stage.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 cd "$project_root"
@@ -21,4 +22,12 @@ for version in ${BRENVALIS_PYTHONS:-3.12 3.13}; do
     (cd tests && "$python" -m pytest -p no:cacheprovider -q python)
     echo "== Type stubs against the built module on CPython $version (stubtest) =="
     (cd tests && "$python" -m mypy.stubtest brenvalis._tolvane_core)
+    echo "== Embedding host on CPython $version: the interpreter finalised and started again (CTest) =="
+    # Embedding links the interpreter's own library, so this is the
+    # installation the venv was made from, not the venv.
+    base_python="$(find_python "$version")"
+    cmake -S . -B "build/embed-$version" -DPython_EXECUTABLE="$base_python" -DBRENVALIS_BUILD_EMBED_TEST=ON \
+        -DBRENVALIS_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    cmake --build "build/embed-$version" -j2
+    ctest --test-dir "build/embed-$version" --output-on-failure --timeout 300
 done

@@ -33,8 +33,8 @@ def _parser() -> argparse.ArgumentParser:
     ckm = commands.add_parser("ckm", help="the CKM matrix: unitarity and Jarlskog invariant")
     ckm.add_argument(
         "--tol", type=float, default=1e-12, metavar="TOL",
-        help="largest accepted deviation of a row's squared norm from 1 (default: %(default)s; "
-             "write a negative one as --tol=-1e-12)",
+        help="largest accepted absolute value of an entry of M*M^T - I; nan never passes "
+             "(default: %(default)s; write a negative one as --tol=-1e-12)",
     )
     return parser
 
@@ -75,6 +75,16 @@ def _one_line(text: str) -> str:
     return text if text.isprintable() else repr(text)[1:-1]
 
 
+def _as_typed(name: str) -> str:
+    """The escaped form of a name that is not valid UTF-8, as the user typed it.
+
+    Each byte of argv that is not UTF-8 arrives as a lone surrogate
+    U+DC80..U+DCFF (the file-system decoding's surrogateescape); it is shown
+    as the byte, \\xNN. Everything else is escaped as repr() escapes it.
+    """
+    return "".join(f"\\x{ord(c) - 0xDC00:02x}" if "\udc80" <= c <= "\udcff" else repr(c)[1:-1] for c in name)
+
+
 def _number(value: float | None) -> str:
     # repr gives the shortest text that reads back as the same float.
     return "none" if value is None else repr(value)
@@ -109,8 +119,7 @@ def _get(args: argparse.Namespace) -> int:
     except KeyError as error:
         return _fail(_one_line(str(error.args[0])))
     except UnicodeEncodeError:
-        # Bytes in argv that are not UTF-8 arrive as lone surrogates.
-        return _fail(f"constant name `{_one_line(name)}` is not valid UTF-8")
+        return _fail(f"constant name `{_as_typed(name)}` is not valid UTF-8")
     if args.json:
         print(json.dumps(sheet, separators=(",", ":")))
         return 0

@@ -1,6 +1,6 @@
 """Native accelerated core of brenvalis. Wired as `brenvalis._tolvane_core`."""
 
-from typing import SupportsFloat, SupportsIndex, final
+from typing import Never, SupportsFloat, SupportsIndex, final
 
 from brenvalis._catalogue import ConstantSheet as _ConstantSheet
 
@@ -42,11 +42,19 @@ class PyCKMMatrix:
     Instances come only from from_topology(); calling the class raises TypeError.
     """
 
+    # No argument can have the type Never, so a type checker rejects every
+    # call of the class, while the runtime's (*args, **kwargs) still accepts
+    # this signature.
+    def __new__(cls, no_constructor: Never, /) -> PyCKMMatrix: ...
     @staticmethod
     def from_topology() -> PyCKMMatrix:
         """Build the CKM matrix from the underlying topology."""
     def is_unitary(self, tol: SupportsFloat | SupportsIndex) -> bool:
-        """`True` when the matrix is unitary within `tol`."""
+        """`True` when the matrix is unitary within `tol`.
+
+        That is, when every entry of M·Mᵀ − I has absolute value at most
+        `tol`. A NaN, in the matrix or in `tol`, gives False.
+        """
     def jarlskog(self) -> float:
         """CP-violation Jarlskog invariant J."""
 

@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -14,6 +15,8 @@
 #include <vector>
 
 #include "core/formulas_registry.hpp"
+#include "core/shard_count.hpp"
+#include "fake_platform.hpp"
 
 namespace brenvalis::core {
 namespace {
@@ -230,6 +233,71 @@ TEST(FormulasRegistry, ShardIsTheBitsBelowTheTag) {
         EXPECT_EQ(registry.shard_index(c.hash), c.shard);
     }
     EXPECT_EQ(FormulasRegistry::with_shards(4).shard_index(0x0180000000000000ull), 3u);
+}
+
+// The shard of a name is chosen by SipHash-1-3 of the name's bytes plus 0xFF.
+// CPython 3.11 and later hash bytes with the same function, and run with
+// PYTHONHASHSEED=0 its keys are zero: each value below is CPython 3.12's
+// hash(name.encode() + b"\xff") under that setting, read as a signed 64-bit
+// value. Staged getrandom bytes become the keys of the first registry that a
+// thread builds, so the registry is built on a new thread with zero keys, and
+// with the most shards (16 bits of each hash pinned).
+TEST(FormulasRegistry, ShardOfANameFollowsSipHashOneThree) {
+    struct Case {
+        std::string_view name;
+        std::int64_t cpython_hash;
+    };
+    const Case builtin[] = {
+        {"b3", 870370817191133949},
+        {"chi_eff", 2854064106037093022},
+        {"gamma_em", 4042156139715570757},
+        {"h0_central", 7434962163761506611},
+        {"jc_constant", 1332448104777803646},
+        {"logic_closure", -1668763248809697487},
+        {"m_tau_mev", 199479619602578429},
+        {"n_gen", -5826681988450372800},
+        {"n_gen_sq", 4207785055912082435},
+        {"phi", 96590580540882225},
+        {"roots_total", -8674332734080123581},
+        {"sterile_check", -8980728999468336172},
+        {"sterile_sector", 2687567231317840778},
+        {"topo_gen_check", 5473703924558839112},
+        {"v_higgs_mev", 3355928359012946230},
+        {"visible_sector", 8628422619649123364},
+        {"w0_central", -8469468092659672581},
+    };
+    const Case inserted[] = {
+        {"B3", 3411619396110129567},
+        {"", 3476900567878811119},
+        {"\xc3\xa9t\xc3\xa9", 3754506868571335257},
+        {"a`b\nc", -6130834217842216278},
+    };
+
+    fake_platform::reset();
+    fake_platform::stage().getrandom = {{0, std::vector<unsigned char>(16, 0)}};
+    std::optional<FormulasRegistry> registry;
+    std::thread([&registry] { registry.emplace(FormulasRegistry::new_with_shards(kMaxShardAmount)); }).join();
+    EXPECT_TRUE(fake_platform::stage().getrandom.empty());  // the keys are the staged zeros
+    fake_platform::reset();
+    for (const Case& c : inserted) {
+        registry->insert(std::string(c.name), ConstantRecord::seed(std::string(c.name), 1.0, "count"));
+    }
+
+    std::vector<Case> all(std::begin(builtin), std::end(builtin));
+    all.insert(all.end(), std::begin(inserted), std::end(inserted));
+    std::map<std::size_t, std::uint64_t> expected_len;
+    for (const Case& c : all) {
+        ++expected_len[registry->shard_index(std::bit_cast<std::uint64_t>(c.cpython_hash))];
+    }
+    for (const Case& c : all) {
+        SCOPED_TRACE(c.name);
+        const std::size_t shard = registry->shard_index(std::bit_cast<std::uint64_t>(c.cpython_hash));
+        EXPECT_EQ(registry->shard_len(shard), expected_len[shard]);
+        EXPECT_TRUE(registry->get(c.name).has_value());
+    }
+    // Every name is where the reference hash puts it, so no other shard holds any.
+    EXPECT_EQ(registry->len(), all.size());
+    EXPECT_THROW(registry->shard_len(kMaxShardAmount), std::out_of_range);
 }
 
 TEST(FormulasRegistry, ShardCountMustBeAPowerOfTwoAboveOne) {

@@ -82,8 +82,12 @@ def test_get_json_is_the_compact_datasheet_of_every_constant(capsys):
         (["get", "a`b"], "brenvalis: constant `a`b` not found in registry\n"),
         (["get", "a\nb"], "brenvalis: constant `a\\nb` not found in registry\n"),
         (["get", "é"], "brenvalis: constant `é` not found in registry\n"),
-        # Bytes that are not UTF-8 reach argv as lone surrogates.
-        (["get", "b3\udcff"], "brenvalis: constant name `b3\\udcff` is not valid UTF-8\n"),
+        # Bytes that are not UTF-8 reach argv as lone surrogates; they are
+        # shown as the bytes typed, and the rest escaped as repr() does.
+        (["get", "b3\udcff"], "brenvalis: constant name `b3\\xff` is not valid UTF-8\n"),
+        (["get", "\udc80a\\b\n\udcc3"], "brenvalis: constant name `\\x80a\\\\b\\n\\xc3` is not valid UTF-8\n"),
+        # A lone surrogate that no byte maps to cannot come from argv; it stays as it is.
+        (["get", "\ud800\udcff"], "brenvalis: constant name `\\ud800\\xff` is not valid UTF-8\n"),
     ],
 )
 def test_bad_names_give_one_line_and_status_1(capsys, argv, message):
@@ -129,6 +133,7 @@ def script_path() -> Path:
         ([script_path(), "get", "B3"], 1, "", "brenvalis: constant `B3` not found in registry\n"),
         # Nothing of the core's failure report: the empty name never reaches it.
         ([sys.executable, "-m", "brenvalis", "get", ""], 1, "", "brenvalis: constant name must be non-empty\n"),
+        ([script_path(), "get", b"b3\xff"], 1, "", "brenvalis: constant name `b3\\xff` is not valid UTF-8\n"),
     ],
 )
 def test_module_and_console_script_in_a_subprocess(command, status, stdout, stderr):

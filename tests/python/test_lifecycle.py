@@ -23,6 +23,41 @@ def test_reimport_returns_the_same_module_object(core):
         del core.caller_attribute
 
 
+def test_the_extension_keeps_exactly_one_reference_to_its_module():
+    # Every reference to the module is held either by an object the cycle
+    # collector can list (sys.modules, the package, the interpreter's table of
+    # single-phase modules, the functions bound to the module, these globals)
+    # or out of its sight; out of sight there must be exactly the extension's
+    # own reference, after the first import and after each re-import. An
+    # import entry that hands back a reference too few leaves none.
+    code = textwrap.dedent(
+        """
+        import gc, importlib, sys
+        import brenvalis
+        import brenvalis._tolvane_core as core
+
+        def out_of_sight(obj):
+            seen = 0
+            for holder in gc.get_referrers(obj):
+                seen += gc.get_referents(holder).count(obj)
+            # Less this function's parameter and getrefcount's argument.
+            return sys.getrefcount(obj) - 2 - seen
+
+        print("imported", out_of_sight(core))
+        for cycle in range(3):
+            del sys.modules["brenvalis._tolvane_core"]
+            del brenvalis._tolvane_core
+            print("removed", out_of_sight(core))
+            again = importlib.import_module("brenvalis._tolvane_core")
+            print("imported", out_of_sight(core), again is core, brenvalis._tolvane_core is core)
+            del again
+        """
+    )
+    result = run_python(code)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.splitlines() == ["imported 1"] + ["removed 1", "imported 1 True True"] * 3
+
+
 def test_import_in_a_subinterpreter_is_refused_and_the_owner_keeps_working():
     pytest.importorskip("_testcapi")
     import _testcapi

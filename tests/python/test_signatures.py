@@ -1,6 +1,7 @@
 """inspect.signature works for every function and method of both paths."""
 
 import inspect
+import re
 
 import pytest
 
@@ -41,3 +42,33 @@ def bare(callable_) -> str:
 def test_every_callable_has_a_signature(callable_, expected):
     assert bare(callable_) == expected
 
+
+
+# What a type checker makes of the stubs: each line is checked on its own
+# line of one file, and must give exactly the listed mypy error codes.
+STATIC_CALLS = [
+    ("PyCKMMatrix.from_topology().is_unitary(1e-12)", set()),
+    ("PyCKMMatrix.from_topology().jarlskog() + 1.0", set()),
+    ("PyFormulasRegistry().get('b3') + len(PyQuarkRegistry())", set()),
+    ("PyCKMMatrix()", {"call-arg"}),
+    ("PyCKMMatrix(1.0)", {"arg-type"}),
+    ("PyCKMMatrix.__new__(PyCKMMatrix)", {"call-arg"}),
+    ("PyFormulasRegistry(1)", {"call-arg"}),
+]
+
+
+def test_stubs_reject_calling_pyckmmatrix_and_accept_the_rest(tmp_path):
+    api = pytest.importorskip("mypy.api")
+    header = "from brenvalis._tolvane_core import PyCKMMatrix, PyFormulasRegistry, PyQuarkRegistry\n"
+    source = header + "".join(f"{call}\n" for call, _ in STATIC_CALLS)
+    stdout, stderr, _ = api.run(
+        ["--strict", "--no-incremental", "--cache-dir", str(tmp_path), "--show-error-codes", "-c", source]
+    )
+    assert stderr == ""
+    found = {}
+    for line in stdout.splitlines():
+        match = re.match(r"<string>:(\d+): error: .*\[([a-z-]+)\]$", line)
+        if match:
+            found.setdefault(int(match[1]), set()).add(match[2])
+    expected = {number: codes for number, (_, codes) in enumerate(STATIC_CALLS, start=2) if codes}
+    assert found == expected, stdout
