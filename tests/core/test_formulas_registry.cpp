@@ -16,7 +16,7 @@
 
 #include "core/formulas_registry.hpp"
 #include "core/shard_count.hpp"
-#include "fake_platform.hpp"
+#include "tests/core/fake_platform.hpp"
 
 namespace brenvalis::core {
 namespace {
