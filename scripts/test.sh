@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # Every test: the C++ core tests under CTest, then the Python tests and the
-# stub check on each supported CPython. Exits non-zero on the first failing stage.
+# stub check on each supported CPython, then the release (scripts/build-dist.sh)
+# built and checked as users install it (scripts/check-dist.sh). Exits non-zero
+# on the first failing stage. BRENVALIS_SKIP_DIST=1 leaves the release out of
+# a developer's run; CI always runs it.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 cd "$project_root"
@@ -22,3 +25,12 @@ for version in ${BRENVALIS_PYTHONS:-3.12 3.13}; do
     echo "== Type stubs against the built module on CPython $version (stubtest) =="
     (cd tests && "$python" -m mypy.stubtest brenvalis._tolvane_core)
 done
+
+if [ -n "${BRENVALIS_SKIP_DIST:-}" ] && [ -z "${CI:-}" ]; then
+    echo "== release build and checks skipped (BRENVALIS_SKIP_DIST is set) =="
+    exit 0
+fi
+dist_start=$SECONDS
+bash scripts/build-dist.sh
+bash scripts/check-dist.sh
+echo "== release built and checked in $((SECONDS - dist_start)) s =="
