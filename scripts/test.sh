@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
-# Every test: the C++ core tests under CTest, then on each supported CPython
-# the Python tests, the stub check and the embedding host (CTest). Exits
-# non-zero on the first failing stage.
+# Every test: the C++ core tests under CTest; then on each supported CPython
+# the Python tests, the stub check and the embedding host (CTest); then the
+# release (scripts/build-dist.sh) built and checked as users install it
+# (scripts/check-dist.sh). Exits non-zero on the first failing stage.
+# BRENVALIS_SKIP_DIST=1 leaves the release out of a developer's run; CI always
+# runs it.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 cd "$project_root"
@@ -25,9 +28,21 @@ for version in ${BRENVALIS_PYTHONS:-3.12 3.13}; do
     echo "== Embedding host on CPython $version: the interpreter finalised and started again (CTest) =="
     # Embedding links the interpreter's own library, so this is the
     # installation the venv was made from, not the venv.
+    # The version is the one pip just installed from pyproject.toml.
     base_python="$(find_python "$version")"
+    package_version="$("$python" -c 'import importlib.metadata as m; print(m.version("brenvalis"))')"
     cmake -S . -B "build/embed-$version" -DPython_EXECUTABLE="$base_python" -DBRENVALIS_BUILD_EMBED_TEST=ON \
-        -DBRENVALIS_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+        -DSKBUILD_PROJECT_VERSION_FULL="$package_version" -DBRENVALIS_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        >/dev/null
     cmake --build "build/embed-$version" -j2
     ctest --test-dir "build/embed-$version" --output-on-failure --timeout 300
 done
+
+if [ -n "${BRENVALIS_SKIP_DIST:-}" ] && [ -z "${CI:-}" ]; then
+    echo "== release build and checks skipped (BRENVALIS_SKIP_DIST is set) =="
+    exit 0
+fi
+dist_start=$SECONDS
+bash scripts/build-dist.sh
+bash scripts/check-dist.sh
+echo "== release built and checked in $((SECONDS - dist_start)) s =="

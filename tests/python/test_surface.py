@@ -1,5 +1,6 @@
 """The module's public surface: names, order, docstrings and signatures."""
 
+import importlib.metadata
 import inspect
 
 import pytest
@@ -21,6 +22,8 @@ def test_all_lists_every_attribute_in_the_order_added(core):
     assert own == EXPECTED_ALL
     assert core.__version__ == "2.3.0"
     assert type(core.__version__) is str
+    # The build compiles the distribution's version into the module.
+    assert core.__version__ == importlib.metadata.version("brenvalis")
 
 
 def test_module_docstring_and_name(core):

@@ -1,0 +1,117 @@
+#!/usr/bin/env bash
+# Checks the release in dist/ (scripts/build-dist.sh makes it) as its users
+# will meet it: the files in it, twine's and check-wheel-contents' checks,
+# each wheel's manylinux tag, then every wheel installed without a build step
+# into a fresh environment of its own interpreter, where the whole pytest
+# suite and the stub check run against the installed package, and last the
+# sdist built and installed in a fresh environment, with a smoke test.
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+cd "$project_root"
+
+export CMAKE_BUILD_PARALLEL_LEVEL="${CMAKE_BUILD_PARALLEL_LEVEL:-2}"
+dist="$project_root/dist"
+work="$project_root/build/dist-check"
+
+mapfile -t pythons < <(release_pythons)
+if [ "${#pythons[@]}" -eq 0 ]; then
+    echo "error: no CPython 3.12 or later found" >&2
+    exit 2
+fi
+versions=("${pythons[@]%% *}")
+tools="$(ensure_dist_tools)"
+version="$("$tools/python" -c 'import tomllib; print(tomllib.load(open("pyproject.toml", "rb"))["project"]["version"])')"
+
+# The number writer's property tests drive a tool of the C++ test build;
+# scripts/test.sh has built it already.
+if [ -z "${BRENVALIS_NUMBER_TEXT:-}" ]; then
+    cmake -S . -B build/cpp-tests -DBRENVALIS_BUILD_EXTENSION=OFF -DBRENVALIS_BUILD_TESTS=ON \
+        -DBRENVALIS_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    cmake --build build/cpp-tests --target number_text
+    export BRENVALIS_NUMBER_TEXT="$project_root/build/cpp-tests/number_text"
+fi
+if [ ! -x "$BRENVALIS_NUMBER_TEXT" ]; then
+    echo "error: $BRENVALIS_NUMBER_TEXT is missing, so the number writer's tests could not run" >&2
+    exit 2
+fi
+
+rm -rf "$work"
+mkdir -p "$work/run"
+# Commands that import brenvalis run here, where no source tree is in reach.
+run="$work/run"
+
+echo "== files in dist/ =="
+"$tools/python" scripts/check_dist_files.py "$dist" "${versions[@]}"
+
+echo "== twine check =="
+"$tools/twine" --no-color check --strict "$dist"/*
+
+echo "== check-wheel-contents =="
+"$tools/check-wheel-contents" "$dist"/*.whl
+
+echo "== auditwheel show =="
+for wheel in "$dist"/*.whl; do
+    report="$("$tools/auditwheel" show "$wheel" 2>/dev/null | tr '\n' ' ')"
+    tag="$(sed -n 's/.*consistent with the following platform tag: "\([^"]*\)".*/\1/p' <<<"$report")"
+    named="${wheel##*-}"
+    named="${named%.whl}"
+    if [[ "$tag" != manylinux_* ]] || [ "$tag" != "$named" ]; then
+        echo "error: auditwheel gives $(basename "$wheel") the tag '${tag:-none}', its name says $named" >&2
+        exit 1
+    fi
+    echo "$(basename "$wheel"): $tag"
+done
+
+for entry in "${pythons[@]}"; do
+    python_version="${entry%% *}"
+    python="${entry#* }"
+    wheels=("$dist"/brenvalis-"$version"-cp"${python_version/./}"-*.whl)
+    echo "== $(basename "${wheels[0]}"): installed into a fresh CPython $python_version environment =="
+    venv="$work/wheel-$python_version"
+    "$python" -m venv "$venv"
+    "$venv/bin/python" -m pip install --quiet --upgrade pip
+    # --only-binary: the package comes from the wheel as it is, nothing is built.
+    "$venv/bin/python" -m pip install --quiet --only-binary :all: "${wheels[0]}[test]"
+    (
+        cd "$run"
+        "$venv/bin/python" -c '
+import sys
+from pathlib import Path
+import brenvalis
+where = Path(brenvalis._tolvane_core.__file__)
+assert where.is_relative_to(sys.prefix), f"brenvalis imported from {where}, not from the environment"
+print(f"brenvalis {brenvalis.__version__} from {where}")
+'
+        "$venv/bin/python" -m pytest -p no:cacheprovider -q "$project_root/tests/python"
+        "$venv/bin/python" -m mypy.stubtest brenvalis._tolvane_core
+    )
+done
+
+sdist="$dist/brenvalis-$version.tar.gz"
+python="${pythons[0]#* }"
+echo "== $(basename "$sdist"): built and installed in a fresh CPython ${versions[0]} environment =="
+venv="$work/sdist"
+"$python" -m venv "$venv"
+"$venv/bin/python" -m pip install --quiet --upgrade pip
+"$venv/bin/python" -m pip install --quiet --no-cache-dir "$sdist"
+(
+    cd "$run"
+    shown="$("$venv/bin/brenvalis" --version)"
+    sheet="$("$venv/bin/brenvalis" get b3 --json)"
+    "$venv/bin/python" - "$version" "$shown" "$sheet" <<'EOF'
+import json
+import sys
+from pathlib import Path
+
+import brenvalis
+
+version, shown, sheet = sys.argv[1:]
+where = Path(brenvalis._tolvane_core.__file__)
+assert where.is_relative_to(sys.prefix), f"brenvalis imported from {where}, not from the environment"
+assert shown == f"brenvalis {version}" == f"brenvalis {brenvalis.__version__}", shown
+assert json.loads(sheet) == brenvalis.Get("b3") == brenvalis.py_get_constant("b3"), sheet
+assert brenvalis.py_list_quarks() == ["bottom", "charm", "down", "strange", "top", "up"]
+EOF
+    echo "$shown; get b3 --json: $sheet"
+)
+echo "== dist/ passed every check =="

@@ -1,0 +1,132 @@
+"""What dist/ must hold, file by file: run by scripts/check-dist.sh.
+
+usage: check_dist_files.py DIST VERSION... (the CPython versions, such as
+3.12, that must each have a wheel)
+
+The sdist must hold exactly the tracked files that build and test the package,
+and each wheel exactly the tracked package files, its interpreter's extension
+module (full C API, never abi3) and the metadata. Prints every difference and
+exits with status 1 if there is any.
+"""
+
+import email.parser
+import platform
+import re
+import subprocess
+import sys
+import tarfile
+import tomllib
+import zipfile
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parent.parent
+SDIST_TOP_LEVEL = {"CMakeLists.txt", "pyproject.toml", "README.md", "LICENSE", "CHANGELOG.md"}
+SDIST_FOLDERS = ["core", "pyfacade", "python", "tests"]
+PACKAGE = "python/brenvalis"
+URL_BASE = "https://github.com/brenvalis/brenvalis"
+
+problems: list[str] = []
+
+
+def tracked(*paths: str) -> set[str]:
+    out = subprocess.run(["git", "-C", str(ROOT), "ls-files", "--", *paths],
+                         capture_output=True, text=True, check=True).stdout
+    return set(out.splitlines())
+
+
+def compare(what: str, found: set[str], expected: set[str]) -> None:
+    for name in sorted(expected - found):
+        problems.append(f"{what}: missing {name}")
+    for name in sorted(found - expected):
+        problems.append(f"{what}: unexpected {name}")
+
+
+def check_sdist(path: Path, version: str) -> None:
+    top = f"brenvalis-{version}/"
+    with tarfile.open(path) as archive:
+        members = {m.name for m in archive.getmembers() if not m.isdir()}
+        pyproject = archive.extractfile(top + "pyproject.toml").read()
+    if any(not name.startswith(top) for name in members):
+        problems.append(f"{path.name}: members outside {top}")
+    expected = tracked(*SDIST_FOLDERS) | SDIST_TOP_LEVEL | {"PKG-INFO"}
+    compare(path.name, {name.removeprefix(top) for name in members}, expected)
+    if pyproject != (ROOT / "pyproject.toml").read_bytes():
+        problems.append(f"{path.name}: pyproject.toml differs from the project's")
+
+
+def check_metadata(where: str, text: str, version: str, pythons: list[str]) -> None:
+    meta = email.parser.Parser().parsestr(text)
+    expected = {
+        "Name": "brenvalis", "Version": version, "License-Expression": "MIT",
+        "License-File": "LICENSE", "Requires-Python": ">=3.12",
+    }
+    for field, value in expected.items():
+        if meta.get(field) != value:
+            problems.append(f"{where}: {field} is {meta.get(field)!r}, expected {value!r}")
+    classifiers = set(meta.get_all("Classifier") or [])
+    for needed in ["Typing :: Typed", "Programming Language :: C++",
+                   *(f"Programming Language :: Python :: {v}" for v in pythons)]:
+        if needed not in classifiers:
+            problems.append(f"{where}: no classifier {needed!r}")
+    urls = dict(entry.split(", ", 1) for entry in meta.get_all("Project-URL") or [])
+    for label in ["Homepage", "Repository", "Issues", "Changelog"]:
+        if not urls.get(label, "").startswith(URL_BASE):
+            problems.append(f"{where}: project URL {label} is {urls.get(label)!r}")
+
+
+def check_wheel(path: Path, version: str, python: str) -> None:
+    tag = f"cp{python.replace('.', '')}"
+    match = re.fullmatch(rf"brenvalis-{re.escape(version)}-{tag}-{tag}-(manylinux_\d+_\d+_(\w+))\.whl", path.name)
+    if not match or match[2] != platform.machine():
+        problems.append(f"{path.name}: not a {tag}-{tag} manylinux wheel for {platform.machine()}")
+        return
+    info = f"brenvalis-{version}.dist-info/"
+    with zipfile.ZipFile(path) as wheel:
+        names = {name for name in wheel.namelist() if not name.endswith("/")}
+        modules = [n for n in names if re.fullmatch(rf"brenvalis/_tolvane_core\.cpython-{tag[2:]}-[\w-]+\.so", n)]
+        expected = {name.replace(PACKAGE, "brenvalis", 1) for name in tracked(PACKAGE)}
+        expected |= {info + name for name in ["METADATA", "WHEEL", "RECORD", "entry_points.txt", "licenses/LICENSE"]}
+        compare(path.name, names, expected | set(modules[:1]))
+        if len(modules) != 1:
+            problems.append(f"{path.name}: no extension module built for the full C API of CPython {python}")
+        if wheel.read(info + "licenses/LICENSE") != (ROOT / "LICENSE").read_bytes():
+            problems.append(f"{path.name}: its LICENSE differs from the project's")
+        wheel_info = email.parser.Parser().parsestr(wheel.read(info + "WHEEL").decode())
+        if wheel_info.get_all("Tag") != [f"{tag}-{tag}-{match[1]}"] or wheel_info["Root-Is-Purelib"] != "false":
+            problems.append(f"{path.name}: WHEEL says {wheel_info.get_all('Tag')}, purelib {wheel_info['Root-Is-Purelib']}")
+        check_metadata(path.name, wheel.read(info + "METADATA").decode(), version, pythons)
+
+
+dist = Path(sys.argv[1])
+pythons = sys.argv[2:]
+version = tomllib.loads((ROOT / "pyproject.toml").read_text())["project"]["version"]
+
+sdists = sorted(dist.glob("*.tar.gz"))
+compare("dist/ sdists", {p.name for p in sdists}, {f"brenvalis-{version}.tar.gz"})
+for sdist in sdists:
+    check_sdist(sdist, version)
+    with tarfile.open(sdist) as archive:
+        check_metadata(sdist.name, archive.extractfile(f"brenvalis-{version}/PKG-INFO").read().decode(),
+                       version, pythons)
+
+wheels = sorted(dist.glob("*.whl"))
+unmatched = set(wheels)
+for python in pythons:
+    tag = f"cp{python.replace('.', '')}"
+    found = [w for w in wheels if w.name.startswith(f"brenvalis-{version}-{tag}-")]
+    if len(found) != 1:
+        problems.append(f"dist/: {len(found)} wheels for CPython {python}, expected one")
+    for wheel in found:
+        unmatched.discard(wheel)
+        check_wheel(wheel, version, python)
+for wheel in sorted(unmatched):
+    problems.append(f"dist/: {wheel.name} is for no interpreter of this machine")
+others = {p.name for p in dist.iterdir()} - {p.name for p in sdists + wheels}
+for name in sorted(others):
+    problems.append(f"dist/: unexpected {name}")
+
+for problem in problems:
+    print(problem, file=sys.stderr)
+if problems:
+    sys.exit(1)
+print(f"dist/ holds the sdist and {len(wheels)} wheels of brenvalis {version}, each with the expected files")
