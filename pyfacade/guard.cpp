@@ -75,14 +75,13 @@ void raise_current_exception_as_panic() {
 namespace detail {
 
 void raise_internal_failure() {
+    pass_thread_exit();
     try {
         raise_current_exception_as_panic();
-    }
-    BRENVALIS_PASS_THREAD_EXIT
-    catch (const std::exception& nested) {
+    } catch (const std::exception& nested) {
         abort_with(nested.what());
-    }
-    catch (...) {
+    } catch (...) {
+        pass_thread_exit();
         abort_with(kGenericFailure);
     }
 }
@@ -92,6 +91,7 @@ void raise_length_overflow() { ErrorValue::without_argument(PyExc_OverflowError)
 }  // namespace detail
 
 void report_unraisable_internal_failure() {
+    detail::pass_thread_exit();
     PyRef pending = PyRef::steal(PyErr_GetRaisedException());
     detail::raise_internal_failure();
     PyErr_WriteUnraisable(nullptr);

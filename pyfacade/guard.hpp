@@ -22,10 +22,8 @@
 #include <Python.h>
 
 #include <cstdint>
+#include <exception>
 #include <utility>
-#if defined(__GLIBCXX__)
-#include <cxxabi.h>
-#endif
 
 #include "pyfacade/error_value.hpp"
 #include "pyfacade/py_ref.hpp"
@@ -51,24 +49,26 @@ private:
     std::uint32_t& depth_;
 };
 
-// Called from a catch block: turns the in-flight C++ exception into a raised
-// PanicException (after the failure report), or aborts if that fails too.
+// Called from a catch-all handler: rethrows the unwind that ends a thread
+// (see above) untouched. It is the one unwind that carries no C++ exception
+// object, so std::current_exception() is empty for it and for nothing the
+// module throws. (Naming abi::__forced_unwind in a handler would do too, but
+// binds a reference to an object that does not exist.)
+inline void pass_thread_exit() {
+    if (!std::current_exception()) {
+        throw;
+    }
+}
+
+// Called from a catch-all handler: turns the in-flight C++ exception into a
+// raised PanicException (after the failure report), or aborts if that fails
+// too. A thread-exit unwind is rethrown untouched.
 void raise_internal_failure();
 
 // A length that does not fit the signed size: OverflowError with no argument.
 void raise_length_overflow();
 
 }  // namespace detail
-
-#if defined(__GLIBCXX__)
-#define BRENVALIS_PASS_THREAD_EXIT  \
-    catch (abi::__forced_unwind&) { \
-        throw;                      \
-    }
-#else
-// Other C runtimes end a thread without unwinding its C++ frames.
-#define BRENVALIS_PASS_THREAD_EXIT
-#endif
 
 // Entries that return an object (functions, methods, __new__, module init).
 template <class Body>
@@ -80,9 +80,7 @@ PyObject* guard_object(Body&& body) {
             return outcome->release();
         }
         std::move(outcome.error()).raise();
-    }
-    BRENVALIS_PASS_THREAD_EXIT
-    catch (...) {
+    } catch (...) {
         detail::raise_internal_failure();
     }
     return nullptr;
@@ -102,9 +100,7 @@ Py_ssize_t guard_length(Body&& body) {
             return static_cast<Py_ssize_t>(*outcome);
         }
         std::move(outcome.error()).raise();
-    }
-    BRENVALIS_PASS_THREAD_EXIT
-    catch (...) {
+    } catch (...) {
         detail::raise_internal_failure();
     }
     return -1;
@@ -120,9 +116,7 @@ void guard_dealloc(Body&& body) {
     detail::DepthScope depth;
     try {
         std::forward<Body>(body)();
-    }
-    BRENVALIS_PASS_THREAD_EXIT
-    catch (...) {
+    } catch (...) {
         report_unraisable_internal_failure();
     }
 }
