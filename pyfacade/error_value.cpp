@@ -3,16 +3,20 @@
 namespace brenvalis::pyfacade {
 
 ErrorValue ErrorValue::with_message(PyObject* type, std::string message) {
-    return ErrorValue(Lazy{PyRef::borrow(type), std::move(message)});
+    return ErrorValue(std::make_unique<Detail>(PyRef::borrow(type), PyRef(), std::move(message), true));
 }
 
 ErrorValue ErrorValue::with_argument(PyObject* type, PyRef argument) {
-    return ErrorValue(Lazy{PyRef::borrow(type), std::move(argument)});
+    return ErrorValue(std::make_unique<Detail>(PyRef::borrow(type), std::move(argument), std::string(), false));
 }
 
-ErrorValue ErrorValue::without_argument(PyObject* type) { return ErrorValue(Lazy{PyRef::borrow(type), {}}); }
+ErrorValue ErrorValue::without_argument(PyObject* type) {
+    return ErrorValue(std::make_unique<Detail>(PyRef::borrow(type), PyRef(), std::string(), false));
+}
 
-ErrorValue ErrorValue::from_exception(PyRef exception) { return ErrorValue(std::move(exception)); }
+ErrorValue ErrorValue::from_exception(PyRef exception) {
+    return ErrorValue(std::make_unique<Detail>(PyRef(), std::move(exception), std::string(), false));
+}
 
 ErrorValue ErrorValue::fetch() {
     PyRef pending = PyRef::steal(PyErr_GetRaisedException());
@@ -23,32 +27,33 @@ ErrorValue ErrorValue::fetch() {
 }
 
 void ErrorValue::raise() && {
-    if (PyRef* exception = std::get_if<PyRef>(&state_)) {
-        PyErr_SetRaisedException(exception->release());
+    Detail& detail = *detail_;
+    if (!detail.type) {
+        PyErr_SetRaisedException(detail.object.release());
         return;
     }
-    Lazy& lazy = std::get<Lazy>(state_);
-    PyObject* type = lazy.type.get();
+    PyObject* type = detail.type.get();
     if (!PyExceptionClass_Check(type)) {
         PyErr_SetString(PyExc_TypeError, "exceptions must derive from BaseException");
         return;
     }
-    if (const std::string* text = std::get_if<std::string>(&lazy.argument)) {
-        PyRef message = PyRef::steal(PyUnicode_FromStringAndSize(text->data(), static_cast<Py_ssize_t>(text->size())));
+    if (detail.has_message) {
+        PyRef message = PyRef::steal(
+            PyUnicode_FromStringAndSize(detail.message.data(), static_cast<Py_ssize_t>(detail.message.size())));
         if (!message) {
             return;  // the interpreter's MemoryError (or UnicodeDecodeError) is pending instead
         }
         PyErr_SetObject(type, message.get());
-    } else if (const PyRef* argument = std::get_if<PyRef>(&lazy.argument)) {
-        PyErr_SetObject(type, argument->get());
+    } else if (detail.object) {
+        PyErr_SetObject(type, detail.object.get());
     } else {
         PyErr_SetNone(type);
     }
 }
 
 PyRef ErrorValue::into_exception() && {
-    if (PyRef* exception = std::get_if<PyRef>(&state_)) {
-        return std::move(*exception);
+    if (!detail_->type) {
+        return std::move(detail_->object);
     }
     std::move(*this).raise();
     return PyRef::steal(PyErr_GetRaisedException());

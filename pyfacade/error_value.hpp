@@ -10,8 +10,8 @@
 #include <Python.h>
 
 #include <expected>
+#include <memory>
 #include <string>
-#include <variant>
 
 #include "pyfacade/py_ref.hpp"
 
@@ -38,18 +38,22 @@ public:
     PyRef into_exception() &&;
 
 private:
-    struct Lazy {
-        PyRef type;
-        std::variant<std::monostate, std::string, PyRef> argument;
+    // Everything an error holds lives behind one pointer, made only when there
+    // is an error: an Outcome is then two words, and a success moves and drops
+    // it at the cost of a null pointer.
+    struct Detail {
+        PyRef type;           // null when `object` is the exception itself
+        PyRef object;         // the exception, or the argument to create it with
+        std::string message;  // the argument as text, when `has_message`
+        bool has_message = false;
     };
 
-    explicit ErrorValue(Lazy lazy) : state_(std::move(lazy)) {}
-    explicit ErrorValue(PyRef exception) : state_(std::move(exception)) {}
+    explicit ErrorValue(std::unique_ptr<Detail> detail) : detail_(std::move(detail)) {}
 
-    std::variant<Lazy, PyRef> state_;
+    std::unique_ptr<Detail> detail_;
 };
 
-// std::expected and std::variant destroy their contents in noexcept
+// std::expected and std::unique_ptr destroy their contents in noexcept
 // destructors, through which the forced unwind of a thread ending at exit
 // cannot pass (see guard.hpp). So an Outcome's value or error is always handed
 // on, released to the interpreter or raised, and never dropped while it could
