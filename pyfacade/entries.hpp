@@ -148,11 +148,11 @@ PyObject* fastcall_function(PyObject*, PyObject* const* args, Py_ssize_t nargsf,
 template <class Value, TypeGetter TypeOf, auto Impl>
 PyObject* noargs_method(PyObject* self, PyObject*) {
     return guard_object([self]() -> Outcome<PyRef> {
-        Outcome<Receiver<Value>> receiver = Receiver<Value>::take(self, TypeOf);
-        if (!receiver) {
-            return propagate(receiver);
+        Outcome<const Value*> value = receiver_value<Value>(self, TypeOf);
+        if (!value) [[unlikely]] {
+            return propagate(value);
         }
-        return to_result(Impl(receiver->value()));
+        return to_result(Impl(**value));
     });
 }
 
@@ -164,11 +164,11 @@ PyObject* fastcall_method(PyObject* self, PyObject* const* args, Py_ssize_t narg
         if (Outcome<void> bound = bind_fastcall(Signature, args, nargsf, kwnames, slots); !bound) {
             return propagate(bound);
         }
-        Outcome<Receiver<Value>> receiver = Receiver<Value>::take(self, TypeOf);
-        if (!receiver) {
-            return propagate(receiver);
+        Outcome<const Value*> value = receiver_value<Value>(self, TypeOf);
+        if (!value) [[unlikely]] {
+            return propagate(value);
         }
-        return detail::convert_and_call<Signature, Impl>(slots, receiver->value());
+        return detail::convert_and_call<Signature, Impl>(slots, **value);
     });
 }
 
@@ -176,11 +176,11 @@ PyObject* fastcall_method(PyObject* self, PyObject* const* args, Py_ssize_t narg
 template <class Value, TypeGetter TypeOf>
 Py_ssize_t length_slot(PyObject* self) {
     return guard_length([self]() -> Outcome<std::uint64_t> {
-        Outcome<Receiver<Value>> receiver = Receiver<Value>::take(self, TypeOf);
-        if (!receiver) {
-            return propagate(receiver);
+        Outcome<const Value*> value = receiver_value<Value>(self, TypeOf);
+        if (!value) [[unlikely]] {
+            return propagate(value);
         }
-        return receiver->value().len();
+        return (*value)->len();
     });
 }
 

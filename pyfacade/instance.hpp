@@ -13,11 +13,11 @@
 // methods and lengths refuse such an instance with a TypeError and
 // deallocation destroys nothing.
 //
-// A method or length slot holds its own reference to the receiver while it
-// runs, so the value cannot be destroyed under a running call even if the
-// call's Python code (a user __float__, say) were to drop the caller's last
-// reference. The values are immutable, so nothing else is needed for any
-// number of calls to share one instance.
+// A method or length slot borrows its receiver: the interpreter's calling
+// convention has the caller own it for the whole call, so it outlives the
+// call whatever the call's Python code (a user __float__, say) does. The
+// values are immutable, so nothing else is needed for any number of calls to
+// share one instance.
 #pragma once
 
 #include <Python.h>
@@ -82,31 +82,27 @@ void dealloc_instance(PyObject* self) {
     });
 }
 
-// The receiver of a method or length slot, held for the length of one call.
+// The value of the receiver of a method or length slot. An object whose
+// deallocation is this class's is laid out as Instance<Value>, which settles
+// the type check with one comparison; anything else goes through the full
+// subtype test (which the interpreter's own receiver check makes sure passes).
 template <class Value>
-class Receiver {
-public:
-    static Outcome<Receiver> take(PyObject* self, Outcome<PyObject*> (*type_of)()) {
+Outcome<const Value*> receiver_value(PyObject* self, Outcome<PyObject*> (*type_of)()) {
+    if (Py_TYPE(self)->tp_dealloc != &dealloc_instance<Value>) [[unlikely]] {
         Outcome<PyObject*> type = type_of();
         if (!type) {
             return propagate(type);
         }
-        if (!PyType_IsSubtype(Py_TYPE(self), reinterpret_cast<PyTypeObject*>(*type))) [[unlikely]] {
+        if (!PyType_IsSubtype(Py_TYPE(self), reinterpret_cast<PyTypeObject*>(*type))) {
             return std::unexpected(conversion_error(self, reinterpret_cast<PyTypeObject*>(*type)->tp_name));
         }
-        if (!reinterpret_cast<Instance<Value>*>(self)->built) [[unlikely]] {
-            return std::unexpected(unbuilt_instance_error(self));
-        }
-        return Receiver(PyRef::borrow(self));
     }
-
-    const Value& value() const noexcept { return reinterpret_cast<Instance<Value>*>(self_.get())->value; }
-
-private:
-    explicit Receiver(PyRef self) : self_(std::move(self)) {}
-
-    PyRef self_;
-};
+    const auto* instance = reinterpret_cast<const Instance<Value>*>(self);
+    if (!instance->built) [[unlikely]] {
+        return std::unexpected(unbuilt_instance_error(self));
+    }
+    return &instance->value;
+}
 
 // The type object of a class, created from its spec on first request.
 Outcome<PyObject*> type_from_slot(ProcessSlot& slot, PyType_Spec& spec);
