@@ -1,5 +1,7 @@
 #include "pyfacade/binder.hpp"
 
+#include "pyfacade/convert.hpp"
+
 #include <optional>
 #include <string>
 #include <vector>
@@ -68,7 +70,7 @@ namespace {
 // not a str), in which case it can match no declared parameter.
 std::optional<std::string_view> keyword_bytes(PyObject* keyword) {
     Py_ssize_t size = 0;
-    const char* data = PyUnicode_Check(keyword) ? PyUnicode_AsUTF8AndSize(keyword, &size) : nullptr;
+    const char* data = PyUnicode_Check(keyword) ? utf8_view(keyword, &size) : nullptr;
     if (data == nullptr) {
         PyErr_Clear();  // our own probe failed; the keyword is reported as unexpected
         return std::nullopt;
@@ -138,8 +140,8 @@ private:
 
 }  // namespace
 
-Outcome<void> bind_fastcall(const CallSignature& signature, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames,
-                            std::span<PyObject*> slots) {
+Outcome<void> bind_fastcall_matching(const CallSignature& signature, PyObject* const* args, Py_ssize_t nargsf,
+                                     PyObject* kwnames, std::span<PyObject*> slots) {
     Binder binder(signature, slots);
     const Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
     if (Outcome<void> r = binder.positional(args, nargs); !r) {

@@ -20,11 +20,29 @@ namespace brenvalis::pyfacade {
 template <const CallSignature& Signature>
 using BoundSlots = std::array<PyObject*, Signature.slot_count()>;
 
+// The vectorcall form in full: positional arguments, then each keyword
+// matched against the declared names.
+Outcome<void> bind_fastcall_matching(const CallSignature& signature, PyObject* const* args, Py_ssize_t nargsf,
+                                     PyObject* kwnames, std::span<PyObject*> slots);
+
 // Vectorcall form: `nargsf` may carry PY_VECTORCALL_ARGUMENTS_OFFSET; keyword
 // values follow the positional ones in `args`. `slots` must have exactly
 // signature.slot_count() entries; they receive borrowed references or null.
-Outcome<void> bind_fastcall(const CallSignature& signature, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames,
-                            std::span<PyObject*> slots);
+//
+// Every declared parameter is positional-or-keyword and required, so a call
+// that passes each of them by position and no keyword binds without any
+// check that could fail; that, the common call, is settled here inline.
+inline Outcome<void> bind_fastcall(const CallSignature& signature, PyObject* const* args, Py_ssize_t nargsf,
+                                   PyObject* kwnames, std::span<PyObject*> slots) {
+    if (kwnames == nullptr && static_cast<std::size_t>(PyVectorcall_NARGS(nargsf)) == slots.size() &&
+        signature.within_binder_support()) [[likely]] {
+        for (std::size_t i = 0; i < slots.size(); ++i) {
+            slots[i] = args[i];
+        }
+        return {};
+    }
+    return bind_fastcall_matching(signature, args, nargsf, kwnames, slots);
+}
 
 // Tuple-and-dict form, as a tp_new slot receives its arguments (kwargs may be null).
 Outcome<void> bind_tuple_dict(const CallSignature& signature, PyObject* args, PyObject* kwargs,

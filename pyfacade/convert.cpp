@@ -48,27 +48,15 @@ namespace {
     return ErrorValue::from_exception(std::move(wrapped));
 }
 
-Outcome<std::string_view> text_argument(PyObject* obj, const char* param) {
-    if (!PyUnicode_Check(obj)) [[unlikely]] {
-        return std::unexpected(wrap_argument_error(param, conversion_error(obj, "PyString")));
+[[gnu::cold]] ErrorValue text_argument_error(PyObject* obj, const char* param) {
+    if (!PyUnicode_Check(obj)) {
+        return wrap_argument_error(param, conversion_error(obj, "PyString"));
     }
-    Py_ssize_t size = 0;
-    const char* data = PyUnicode_AsUTF8AndSize(obj, &size);
-    if (data == nullptr) [[unlikely]] {
-        return std::unexpected(wrap_argument_error(param, ErrorValue::fetch()));
-    }
-    return std::string_view(data, static_cast<std::size_t>(size));
+    return wrap_argument_error(param, ErrorValue::fetch());
 }
 
-Outcome<double> double_argument(PyObject* obj, const char* param) {
-    if (PyFloat_CheckExact(obj)) [[likely]] {
-        return PyFloat_AS_DOUBLE(obj);
-    }
-    const double value = PyFloat_AsDouble(obj);
-    if (value == -1.0 && PyErr_Occurred() != nullptr) {
-        return std::unexpected(wrap_argument_error(param, ErrorValue::fetch()));
-    }
-    return value;
+[[gnu::cold]] ErrorValue double_argument_error(const char* param) {
+    return wrap_argument_error(param, ErrorValue::fetch());
 }
 
 [[gnu::cold]] ErrorValue key_error(const core::RegistryError& error) {
