@@ -72,8 +72,8 @@ def rss_bytes_per_instance(make, count=100_000) -> float:
 
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--rounds", type=int, default=15, help="interleaved rounds; the least time of each is kept")
-    parser.add_argument("--seconds", type=float, default=0.02, help="length of one timing of one statement")
+    parser.add_argument("--rounds", type=int, default=40, help="interleaved rounds; the least time of each is kept")
+    parser.add_argument("--seconds", type=float, default=0.005, help="length of one timing of one statement")
     parser.add_argument("--json", metavar="PATH", help="also write the twin table as JSON")
     options = parser.parse_args()
 

@@ -50,8 +50,8 @@ def cpu_model() -> str:
 
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--rounds", type=int, default=15, help="interleaved rounds; the least time of each is kept")
-    parser.add_argument("--seconds", type=float, default=0.02, help="length of one timing of one statement")
+    parser.add_argument("--rounds", type=int, default=40, help="interleaved rounds; the least time of each is kept")
+    parser.add_argument("--seconds", type=float, default=0.005, help="length of one timing of one statement")
     options = parser.parse_args()
 
     # Same answers first: a benchmark of two paths that disagree measures nothing.

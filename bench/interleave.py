@@ -6,7 +6,9 @@ does, so no lambda's call is added to it, and nothing is subtracted by hand.
 Each round times every statement once, so a disturbance from the rest of a
 shared machine lands on all of them alike; the order is reversed every other
 round so that no statement always runs first. The minimum over the rounds is
-the run least disturbed.
+the run least disturbed; on a busy shared machine many short timings (the
+scripts' default is 40 rounds of 5 ms) catch such a run more reliably than a
+few long ones.
 """
 
 from __future__ import annotations
