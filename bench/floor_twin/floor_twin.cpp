@@ -124,6 +124,13 @@ PyObject* new_list_of(std::span<const Ref> items) {
     return list;
 }
 
+// Method tables store every entry as a PyCFunction; the flags beside it say
+// which calling convention it really has.
+template <class Function>
+PyCFunction as_method(Function* function) {
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
+}
+
 // ---- Module functions. ----
 
 PyObject* py_list_constants(PyObject* module, PyObject*) { return new_list_of(state_of(module).constant_names); }
@@ -154,8 +161,7 @@ PyObject* phase_mark(PyObject*, PyObject*) {
 PyMethodDef module_methods[] = {
     {"py_list_constants", py_list_constants, METH_NOARGS, nullptr},
     {"py_list_quarks", py_list_quarks, METH_NOARGS, nullptr},
-    {"py_get_constant", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(py_get_constant)),
-     METH_FASTCALL | METH_KEYWORDS, nullptr},
+    {"py_get_constant", as_method(py_get_constant), METH_FASTCALL | METH_KEYWORDS, nullptr},
     {"phase_mark", phase_mark, METH_NOARGS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
@@ -199,14 +205,12 @@ PyObject* matrix_is_unitary(PyObject*, PyObject* const* args, Py_ssize_t nargsf,
 }
 
 PyMethodDef registry_methods[] = {
-    {"get", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(registry_get)), METH_FASTCALL | METH_KEYWORDS,
-     nullptr},
+    {"get", as_method(registry_get), METH_FASTCALL | METH_KEYWORDS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
 
 PyMethodDef matrix_methods[] = {
-    {"is_unitary", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(matrix_is_unitary)),
-     METH_FASTCALL | METH_KEYWORDS, nullptr},
+    {"is_unitary", as_method(matrix_is_unitary), METH_FASTCALL | METH_KEYWORDS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
 
