@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Both benchmarks of the native module against its floor twin: the timings
+# (bench_module.py), then the instruction counts under callgrind
+# (count_instructions.py), then the README's performance table from the two.
+#
+#   bash bench/run.sh            builds and installs this tree into .venv-3.12, then measures it
+#   bash bench/run.sh PYTHON     measures the brenvalis installed for the interpreter PYTHON
+#
+# The twin is built for the measured interpreter into build/floor-twin/X.Y;
+# the results of the run are kept in build/bench/.
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/../scripts/common.sh"
+cd "$project_root"
+
+if [ "$#" -gt 0 ]; then
+    python="$1"
+else
+    python="$(ensure_venv 3.12)"
+fi
+version="$("$python" -c 'import sys; print(f"{sys.version_info.major}.{sys.version_info.minor}")')"
+
+echo "== floor twin for CPython $version =="
+cmake -S bench/floor_twin -B "build/floor-twin/$version" -DPython_EXECUTABLE="$python" >/dev/null
+cmake --build "build/floor-twin/$version" -j2 >/dev/null
+
+results="build/bench"
+mkdir -p "$results"
+echo "== timings =="
+"$python" bench/bench_module.py --json "$results/timing-$version.json"
+echo
+echo "== instructions per call =="
+"$python" bench/count_instructions.py --json "$results/instructions-$version.json"
+echo
+echo "== the README's table =="
+"$python" bench/readme_table.py "$results/timing-$version.json" "$results/instructions-$version.json"
