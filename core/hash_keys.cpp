@@ -2,16 +2,35 @@
 
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstddef>
 #include <cstring>
+#include <thread>
+
+#if defined(__linux__)
 #include <fcntl.h>
 #include <sys/random.h>
-#include <thread>
 #include <unistd.h>
+#elif defined(__APPLE__)
+#include <fcntl.h>
+#include <unistd.h>
+// After unistd.h: this header declares getentropy with size_t but does not
+// bring size_t in itself.
+#include <sys/random.h>
+#elif defined(_WIN32)
+#include <windows.h>
+// After windows.h, whose types it uses.
+#include <bcrypt.h>
+#elif defined(__unix__)
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 namespace brenvalis::core {
 
 namespace {
+
+#if defined(__linux__)
 
 bool read_getrandom(unsigned char* out, std::size_t size) noexcept {
     std::size_t done = 0;
@@ -27,6 +46,43 @@ bool read_getrandom(unsigned char* out, std::size_t size) noexcept {
     }
     return true;
 }
+
+#elif defined(__APPLE__) || defined(__FreeBSD__) || defined(__OpenBSD__)
+
+bool read_getentropy(unsigned char* out, std::size_t size) noexcept {
+    // One call hands out at most 256 bytes, and fills its whole request or
+    // fails: there is no short read to resume.
+    constexpr std::size_t kMaxRequest = 256;
+    for (std::size_t done = 0; done < size;) {
+        const std::size_t request = size - done < kMaxRequest ? size - done : kMaxRequest;
+        if (::getentropy(out + done, request) != 0) {
+            return false;
+        }
+        done += request;
+    }
+    return true;
+}
+
+#elif defined(_WIN32)
+
+bool read_bcrypt(unsigned char* out, std::size_t size) noexcept {
+    // The system-preferred generator needs no algorithm handle and fills the
+    // whole request or fails; a request's size is a ULONG.
+    constexpr std::size_t kMaxRequest = ULONG_MAX;
+    for (std::size_t done = 0; done < size;) {
+        const std::size_t request = size - done < kMaxRequest ? size - done : kMaxRequest;
+        if (!BCRYPT_SUCCESS(
+                ::BCryptGenRandom(nullptr, out + done, static_cast<ULONG>(request), BCRYPT_USE_SYSTEM_PREFERRED_RNG))) {
+            return false;
+        }
+        done += request;
+    }
+    return true;
+}
+
+#endif
+
+#if defined(__unix__) || defined(__APPLE__)
 
 bool read_urandom(unsigned char* out, std::size_t size) noexcept {
     const int fd = ::open("/dev/urandom", O_RDONLY | O_CLOEXEC);
@@ -50,6 +106,36 @@ bool read_urandom(unsigned char* out, std::size_t size) noexcept {
     return ok;
 }
 
+#endif
+
+// The operating system's random bytes, from its preferred interface first.
+#if defined(__linux__)
+bool read_system_random(unsigned char* out, std::size_t size) noexcept {
+    return read_getrandom(out, size) || read_urandom(out, size);
+}
+#elif defined(__APPLE__) || defined(__FreeBSD__) || defined(__OpenBSD__)
+bool read_system_random(unsigned char* out, std::size_t size) noexcept {
+    return read_getentropy(out, size) || read_urandom(out, size);
+}
+#elif defined(_WIN32)
+bool read_system_random(unsigned char* out, std::size_t size) noexcept { return read_bcrypt(out, size); }
+#elif defined(__unix__)
+bool read_system_random(unsigned char* out, std::size_t size) noexcept { return read_urandom(out, size); }
+#else
+// No interface known: the clocks stand in.
+bool read_system_random(unsigned char*, std::size_t) noexcept { return false; }
+#endif
+
+std::uint64_t process_id() noexcept {
+#if defined(_WIN32)
+    return ::GetCurrentProcessId();
+#elif defined(__unix__) || defined(__APPLE__)
+    return static_cast<std::uint64_t>(::getpid());
+#else
+    return 0;  // the thread id and the clocks still tell threads apart
+#endif
+}
+
 std::uint64_t mix64(std::uint64_t x) noexcept {
     x ^= x >> 30;
     x *= 0xbf58476d1ce4e5b9ull;
@@ -61,7 +147,7 @@ std::uint64_t mix64(std::uint64_t x) noexcept {
 
 HashKeys draw_thread_keys() noexcept {
     unsigned char bytes[16];
-    if (read_getrandom(bytes, sizeof bytes) || read_urandom(bytes, sizeof bytes)) {
+    if (read_system_random(bytes, sizeof bytes)) {
         HashKeys keys;
         std::memcpy(&keys.k0, bytes, 8);
         std::memcpy(&keys.k1, bytes + 8, 8);
@@ -74,7 +160,7 @@ HashKeys draw_thread_keys() noexcept {
     const auto now = static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
     const auto wall = static_cast<std::uint64_t>(std::chrono::system_clock::now().time_since_epoch().count());
     const auto tid = static_cast<std::uint64_t>(std::hash<std::thread::id>{}(std::this_thread::get_id()));
-    const auto pid = static_cast<std::uint64_t>(::getpid());
+    const std::uint64_t pid = process_id();
     return HashKeys{mix64(now ^ (pid << 32)), mix64(wall ^ tid)};
 }
 

@@ -6,10 +6,14 @@
 #include <charconv>
 #include <fstream>
 #include <iterator>
-#include <sched.h>
 #include <string>
-#include <unistd.h>
+#include <thread>
 #include <vector>
+
+#if defined(__linux__)
+#include <sched.h>
+#include <unistd.h>
+#endif
 
 namespace brenvalis::core {
 
@@ -45,6 +49,8 @@ std::optional<std::uint64_t> quota_in_processors(std::int64_t quota, std::int64_
     const auto p = static_cast<std::uint64_t>(period);
     return q / p + (q % p != 0 ? 1 : 0);
 }
+
+#if defined(__linux__)
 
 std::optional<std::string> read_small_file(const char* path) {
     std::ifstream in(path);
@@ -99,6 +105,8 @@ std::optional<std::uint64_t> cgroup_limit() {
     return std::nullopt;
 }
 
+#endif
+
 }  // namespace
 
 std::size_t shard_amount_for(std::optional<std::uint64_t> processors) noexcept {
@@ -137,6 +145,8 @@ std::optional<std::uint64_t> cgroup_v1_cpu_limit(std::string_view quota_us, std:
     return quota_in_processors(*quota, *period);
 }
 
+#if defined(__linux__)
+
 std::optional<std::uint64_t> available_processors() noexcept {
     std::optional<std::uint64_t> count = affinity_count();
     if (!count) {
@@ -158,6 +168,21 @@ std::optional<std::uint64_t> available_processors() noexcept {
     }
     return count;
 }
+
+#else
+
+// Neither an affinity set nor a quota is read here: a count above what the
+// process may use only makes more shards than it needs, never a wrong answer.
+// The C++ library reports 0 when it cannot tell.
+std::optional<std::uint64_t> available_processors() noexcept {
+    const unsigned int count = std::thread::hardware_concurrency();
+    if (count == 0) {
+        return std::nullopt;
+    }
+    return count;
+}
+
+#endif
 
 std::size_t process_shard_amount() noexcept {
     // A function-local static: initialised once, thread-safely, on first use.

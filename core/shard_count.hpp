@@ -31,9 +31,10 @@ std::optional<std::uint64_t> cgroup_v2_cpu_limit(std::string_view cpu_max) noexc
 // quota of -1 means no limit.
 std::optional<std::uint64_t> cgroup_v1_cpu_limit(std::string_view quota_us, std::string_view period_us) noexcept;
 
-// The processors available to this process: the affinity set (else the online
-// count), lowered to the control-group quota when that is smaller. nullopt
-// when nothing could be read.
+// The processors available to this process. On Linux: the affinity set (else
+// the online count), lowered to the control-group quota when that is smaller;
+// elsewhere: the processor count the C++ library reports. nullopt when
+// nothing could be read.
 std::optional<std::uint64_t> available_processors() noexcept;
 
 // shard_amount_for(available_processors()), computed on first use and fixed
