@@ -2,6 +2,8 @@
 #pragma once
 
 #include <bit>
+#include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <type_traits>
 
@@ -18,6 +20,22 @@ inline Word load_little_endian(const unsigned char* p) noexcept {
         word = std::byteswap(word);
     }
     return word;
+}
+
+// The 0..7 bytes at p as the low bytes of a little-endian word, the rest
+// zero, without reading a byte past the end (the bytes may sit at the end of
+// a page). Overlapping loads put every byte in its place at most twice, and
+// OR-ing a byte with itself changes nothing.
+inline std::uint64_t load_little_endian_partial(const unsigned char* p, std::size_t len) noexcept {
+    if (len >= 4) {
+        return load_little_endian<std::uint32_t>(p) |
+               (std::uint64_t{load_little_endian<std::uint32_t>(p + len - 4)} << (8 * (len - 4)));
+    }
+    if (len == 0) {
+        return 0;
+    }
+    return std::uint64_t{p[0]} | (std::uint64_t{p[len / 2]} << (8 * (len / 2))) |
+           (std::uint64_t{p[len - 1]} << (8 * (len - 1)));
 }
 
 }  // namespace brenvalis::core

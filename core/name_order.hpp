@@ -4,6 +4,9 @@
 // after all of ASCII.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,8 +17,15 @@ namespace brenvalis::core {
 // signedness of char, which is exactly the byte order we want.
 inline bool name_less(std::string_view a, std::string_view b) noexcept { return a < b; }
 
-// Stable; short lists (every list this library makes) go through insertion
-// sort, which beats a merge sort's bookkeeping at this size.
+// Lists this short (every list this library makes) are ordered by an
+// insertion sort of indices, which beats a merge sort's bookkeeping here.
+inline constexpr std::size_t kShortList = 20;
+
+// Fills order[0..names.size()) with the positions of `names` in ascending
+// order, equal names in their given order. At most kShortList names.
+void order_short_list(std::span<const std::string_view> names, std::span<std::uint8_t, kShortList> order);
+
+// Sorts in place, stably.
 void sort_names(std::vector<std::string>& names);
 
 }  // namespace brenvalis::core

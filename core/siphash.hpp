@@ -21,22 +21,6 @@ namespace brenvalis::core {
 
 namespace sip_detail {
 
-// The 0..7 bytes at p as the low bytes of a little-endian word, without
-// reading a byte past the end (the name may sit at the end of a page).
-// Overlapping loads put every byte in its place at most twice, and OR-ing a
-// byte with itself changes nothing.
-inline std::uint64_t load_partial_le(const unsigned char* p, std::size_t len) noexcept {
-    if (len >= 4) {
-        return load_little_endian<std::uint32_t>(p) |
-               (std::uint64_t{load_little_endian<std::uint32_t>(p + len - 4)} << (8 * (len - 4)));
-    }
-    if (len == 0) {
-        return 0;
-    }
-    return std::uint64_t{p[0]} | (std::uint64_t{p[len / 2]} << (8 * (len / 2))) |
-           (std::uint64_t{p[len - 1]} << (8 * (len - 1)));
-}
-
 struct State {
     std::uint64_t v0, v1, v2, v3;
 
@@ -100,7 +84,7 @@ std::uint64_t hash(std::uint64_t k0, std::uint64_t k1, std::string_view bytes, s
     // seven bytes are left over; then that word is a normal block and the
     // length block that closes the message carries no data bytes.
     const std::size_t rest = n - full_end;
-    std::uint64_t tail = load_partial_le(p + full_end, rest);
+    std::uint64_t tail = load_little_endian_partial(p + full_end, rest);
     if (suffix_len != 0) {
         tail |= std::uint64_t{suffix} << (8 * rest);
     }

@@ -32,7 +32,13 @@ TEST(NameOrder, EveryShortListSortsLikeStdSort) {
     // Random short lists exercise the index sort and every shape of
     // permutation cycle, including duplicates (which must stay stable).
     std::mt19937 rng(12345);
-    const std::vector<std::string> pool{"b3", "n_gen", "n_gen_sq", "_", "A", "a", "", "\xff", "phi", "phi2"};
+    using namespace std::string_literals;
+    // Names that agree in their first eight bytes, and names that differ
+    // from another only by trailing NUL bytes, need more than the first
+    // eight bytes to be ordered.
+    const std::vector<std::string> pool{
+        "b3",     "n_gen",         "n_gen_sq",       "_",       "A",   "a", "", "\xff", "phi", "phi2",
+        "phi\0"s, "sterile_check", "sterile_sector", "a\0\0b"s, "a\0"s};
     for (int round = 0; round < 5000; ++round) {
         const std::size_t n = rng() % 21;
         std::vector<std::string> names;
