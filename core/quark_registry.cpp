@@ -10,7 +10,7 @@ namespace brenvalis::core {
 namespace {
 
 struct QuarkRow {
-    const char* name;
+    std::string_view name;
     std::uint8_t generation;
     std::uint32_t phi_exponent;
     double mass_mev;
@@ -34,31 +34,57 @@ QuarkRegistry QuarkRegistry::new_() { return QuarkRegistry{}; }
 
 QuarkRegistry QuarkRegistry::standard() {
     QuarkRegistry registry;
-    registry.quarks_.reserve(kStandardQuarks.size());
+    registry.entries_.reserve(kStandardQuarks.size());
     for (const QuarkRow& row : kStandardQuarks) {
-        registry.insert(Quark{row.name, row.generation, row.phi_exponent, row.mass_mev, row.mass_ratio, {}});
+        registry.insert(
+            Quark{std::string(row.name), row.generation, row.phi_exponent, row.mass_mev, row.mass_ratio, {}});
     }
     return registry;
 }
 
 void QuarkRegistry::insert(Quark quark) {
+    for (Entry& entry : entries_) {
+        if (entry.key == quark.name) {
+            entry.quark = std::move(quark);
+            return;
+        }
+    }
     std::string key = quark.name;
-    quarks_.insert_or_assign(std::move(key), std::move(quark));
+    entries_.emplace_back(std::move(key), std::move(quark));
 }
 
 std::vector<std::string> QuarkRegistry::sorted_names() const {
     std::vector<std::string> names;
-    names.reserve(std::max<std::size_t>(4, quarks_.size()));
-    for (const auto& [name, quark] : quarks_) {
-        names.push_back(name);
+    names.reserve(std::max<std::size_t>(4, entries_.size()));
+    if (entries_.size() > kShortList) {
+        for (const Entry& entry : entries_) {
+            names.push_back(entry.key);
+        }
+        sort_names(names);
+        return names;
     }
-    sort_names(names);
+    // Nothing else can touch the keys while this runs, so the order is worked
+    // out on the keys themselves and each name is copied once, straight into
+    // its place, instead of being copied and then moved about by the sort.
+    std::string_view keys[kShortList];
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+        keys[i] = entries_[i].key;
+    }
+    std::uint8_t order[kShortList];
+    order_short_list(std::span(keys, entries_.size()), order);
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+        names.emplace_back(keys[order[i]]);
+    }
     return names;
 }
 
-const Quark* QuarkRegistry::find(const std::string& name) const {
-    auto it = quarks_.find(name);
-    return it == quarks_.end() ? nullptr : &it->second;
+const Quark* QuarkRegistry::find(std::string_view name) const {
+    for (const Entry& entry : entries_) {
+        if (entry.key == name) {
+            return &entry.quark;
+        }
+    }
+    return nullptr;
 }
 
 }  // namespace brenvalis::core

@@ -2,12 +2,17 @@
 //
 // Nothing ever looks a quark up or reads its numbers: the registry's only
 // observable outputs are its length and its sorted names, so the map's own
-// hash and iteration order never leak out.
+// layout and iteration order never leak out. The map is a flat list of
+// (owned key, quark) entries searched from the front: with six entries at
+// most, that beats any hashed layout, and it costs one allocation where a
+// node-based map costs one per entry plus its buckets. Every listing builds a
+// registry, so that is most of what listing costs.
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
-#include <unordered_map>
+#include <string_view>
 #include <vector>
 
 namespace brenvalis::core {
@@ -18,8 +23,9 @@ struct Quark {
     std::uint32_t phi_exponent = 0;
     double mass_mev = 0.0;
     double mass_ratio = 0.0;
-    // Free-form numeric properties; no built-in quark has any.
-    std::unordered_map<std::string, double> properties;
+    // Free-form numeric properties; no built-in quark has any. An empty
+    // ordered map costs nothing to make, move or drop.
+    std::map<std::string, double> properties;
 };
 
 class QuarkRegistry {
@@ -33,14 +39,19 @@ public:
     // of the same name.
     void insert(Quark quark);
 
-    std::uint64_t len() const noexcept { return quarks_.size(); }
+    std::uint64_t len() const noexcept { return entries_.size(); }
     std::vector<std::string> sorted_names() const;
 
     // Read access for tests of the built-in table; nullptr when absent.
-    const Quark* find(const std::string& name) const;
+    const Quark* find(std::string_view name) const;
 
 private:
-    std::unordered_map<std::string, Quark> quarks_;
+    struct Entry {
+        std::string key;
+        Quark quark;
+    };
+
+    std::vector<Entry> entries_;
 };
 
 }  // namespace brenvalis::core
