@@ -77,12 +77,11 @@ ConstantRecord make_builtin_record(const BuiltinConstant& row) {
         }
         case Kind::FormulaText: break;
     }
-    ConstantRecord record = ConstantRecord::derived(row.name, row.formula, row.units, {});
-    record.depends_on.reserve(row.depends_on_count);
+    NameList depends_on;
     for (std::size_t i = 0; i < row.depends_on_count; ++i) {
-        record.depends_on.emplace_back(row.depends_on[i]);
+        depends_on.push_back(row.depends_on[i]);
     }
-    return record;
+    return ConstantRecord::derived(row.name, row.formula, row.units, std::move(depends_on));
 }
 
 }  // namespace brenvalis::core

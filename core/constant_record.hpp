@@ -7,11 +7,12 @@
 // not touch the allocator at all.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace brenvalis::core {
 
@@ -25,6 +26,30 @@ enum class ConstantStatus : std::uint8_t {
 // The exact text reported for a status ("Seed", "Cached", ...).
 std::string_view status_text(ConstantStatus status) noexcept;
 
+// An ordered list of owned names kept in one buffer, each name as its length
+// (base-128, low digits first, high bit set on all but the last) followed by
+// its bytes. Copying the list copies one text, and the short lists of the
+// built-in table fit std::string's inline buffer, so a record copy makes no
+// allocation for them where a vector of strings makes one.
+class NameList {
+public:
+    NameList() = default;
+    NameList(std::initializer_list<std::string_view> names);
+
+    void push_back(std::string_view name);
+
+    std::size_t size() const noexcept { return count_; }
+    bool empty() const noexcept { return count_ == 0; }
+    // The name at `index`, found by walking the list (the lists are short).
+    std::string_view operator[](std::size_t index) const noexcept;
+
+    friend bool operator==(const NameList&, const NameList&) = default;
+
+private:
+    std::string packed_;
+    std::uint32_t count_ = 0;
+};
+
 struct ConstantRecord {
     std::string name;
     double value = 0.0;
@@ -32,7 +57,7 @@ struct ConstantRecord {
     std::optional<double> uncertainty;
     ConstantStatus status = ConstantStatus::Seed;
     std::optional<std::string> formula;
-    std::vector<std::string> depends_on;
+    NameList depends_on;
 
     // An input quantity: no uncertainty, no formula, nothing it depends on.
     static ConstantRecord seed(std::string_view name, double value, std::string_view units);
@@ -40,7 +65,7 @@ struct ConstantRecord {
     // A derived quantity that is never evaluated: it holds +0.0 and reports
     // itself as Pending for its whole life.
     static ConstantRecord derived(std::string_view name, std::string_view formula, std::string_view units,
-                                  std::initializer_list<std::string_view> depends_on);
+                                  NameList depends_on);
 
     friend bool operator==(const ConstantRecord&, const ConstantRecord&) = default;
 };

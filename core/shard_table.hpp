@@ -118,7 +118,7 @@ public:
             const std::uint64_t group = load_group(ctrl + base);
             for (std::uint64_t m = shard_probe::match_byte(group, tag); m != 0; m = shard_probe::clear_lowest(m)) {
                 ShardEntry* entry = slots[base + shard_probe::lowest_slot(m)];
-                if (entry->hash == hash && entry->key == key) {
+                if (entry->hash == hash && same_bytes(entry->key, key)) {
                     return entry;
                 }
             }
@@ -173,6 +173,26 @@ private:
 
     // Control byte i of the group is byte i of the word, counting from the
     // least significant end, on every platform.
+    // Byte equality without a call for the short names every lookup compares:
+    // up to sixteen bytes are compared as two overlapping words (or parts of
+    // one), which together cover every byte.
+    static bool same_bytes(std::string_view a, std::string_view b) noexcept {
+        if (a.size() != b.size()) {
+            return false;
+        }
+        const auto* p = reinterpret_cast<const unsigned char*>(a.data());
+        const auto* q = reinterpret_cast<const unsigned char*>(b.data());
+        const std::size_t n = a.size();
+        if (n > 16) {
+            return std::memcmp(p, q, n) == 0;
+        }
+        if (n >= 8) {
+            return load_little_endian<std::uint64_t>(p) == load_little_endian<std::uint64_t>(q) &&
+                   load_little_endian<std::uint64_t>(p + n - 8) == load_little_endian<std::uint64_t>(q + n - 8);
+        }
+        return load_little_endian_partial(p, n) == load_little_endian_partial(q, n);
+    }
+
     static std::uint64_t load_group(const std::uint8_t* p) noexcept { return load_little_endian<std::uint64_t>(p); }
 
     static Block* new_block(std::uint32_t capacity, Arena& arena);

@@ -66,10 +66,13 @@ struct State {
     }
 };
 
-// The message is `bytes` followed by `suffix_len` (0 or 1) copies of `suffix`.
-template <int C, int D>
-std::uint64_t hash(std::uint64_t k0, std::uint64_t k1, std::string_view bytes, std::size_t suffix_len,
-                   unsigned char suffix) noexcept {
+// The message is `bytes` followed by `SuffixLen` (0 or 1) copies of `suffix`.
+// The suffix length is a template argument so that each instance folds away
+// the branches it does not need.
+template <int C, int D, std::size_t SuffixLen>
+std::uint64_t hash(std::uint64_t k0, std::uint64_t k1, std::string_view bytes, unsigned char suffix) noexcept {
+    static_assert(SuffixLen <= 1, "one suffix byte at most");
+    constexpr std::size_t suffix_len = SuffixLen;
     static_assert(C >= 1 && D >= 1, "SipHash needs at least one round of each kind");
     const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
     const std::size_t n = bytes.size();
@@ -85,7 +88,7 @@ std::uint64_t hash(std::uint64_t k0, std::uint64_t k1, std::string_view bytes, s
     // length block that closes the message carries no data bytes.
     const std::size_t rest = n - full_end;
     std::uint64_t tail = load_little_endian_partial(p + full_end, rest);
-    if (suffix_len != 0) {
+    if constexpr (suffix_len != 0) {
         tail |= std::uint64_t{suffix} << (8 * rest);
     }
     if (rest + suffix_len == 8) {
@@ -104,14 +107,14 @@ std::uint64_t hash(std::uint64_t k0, std::uint64_t k1, std::string_view bytes, s
 // little-endian word of the key's bytes.
 template <int C, int D>
 std::uint64_t sip_hash(std::uint64_t k0, std::uint64_t k1, std::string_view bytes) noexcept {
-    return sip_detail::hash<C, D>(k0, k1, bytes, 0, 0);
+    return sip_detail::hash<C, D, 0>(k0, k1, bytes, 0);
 }
 
 // SipHash-C-D of `bytes` followed by the single byte `suffix`.
 template <int C, int D>
 std::uint64_t sip_hash_suffixed(std::uint64_t k0, std::uint64_t k1, std::string_view bytes,
                                 unsigned char suffix) noexcept {
-    return sip_detail::hash<C, D>(k0, k1, bytes, 1, suffix);
+    return sip_detail::hash<C, D, 1>(k0, k1, bytes, suffix);
 }
 
 }  // namespace brenvalis::core

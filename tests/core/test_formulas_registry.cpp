@@ -51,7 +51,7 @@ struct ExpectedRecord {
     std::string_view units;
     ConstantStatus status;
     std::optional<std::string_view> formula;
-    std::vector<std::string> depends_on;
+    NameList depends_on;
 };
 
 const std::vector<ExpectedRecord>& builtin_expectations() {

@@ -74,13 +74,31 @@ TEST(ConstantRecord, ConstructorsAndDeepCopies) {
     EXPECT_FALSE(std::signbit(derived.value));
     EXPECT_EQ(derived.value, 0.0);
     EXPECT_EQ(derived.formula, "chi_eff / b3");
-    EXPECT_EQ(derived.depends_on, (std::vector<std::string>{"chi_eff", "b3"}));
+    EXPECT_EQ(derived.depends_on, (NameList{"chi_eff", "b3"}));
+    EXPECT_EQ(derived.depends_on.size(), 2u);
+    EXPECT_EQ(derived.depends_on[0], "chi_eff");
+    EXPECT_EQ(derived.depends_on[1], "b3");
 
     ConstantRecord copy = derived;
-    copy.depends_on[0] = "changed";
+    copy.depends_on.push_back("changed");
     copy.formula->append(" + 1");
-    EXPECT_EQ(derived.depends_on[0], "chi_eff");
+    EXPECT_EQ(derived.depends_on, (NameList{"chi_eff", "b3"}));
     EXPECT_EQ(derived.formula, "chi_eff / b3");
+
+    // Names of any length and content keep their bytes and their order: the
+    // lengths are stored in base 128, so 127, 128 and 300 bytes take one,
+    // two and two length bytes, and an empty name or a NUL is a name too.
+    const std::string long_name(300, 'x');
+    const std::string edge(128, 'y');
+    const NameList names{"", std::string_view("a\0b", 3), long_name, std::string(127, 'z'), edge, "last"};
+    ASSERT_EQ(names.size(), 6u);
+    EXPECT_EQ(names[0], "");
+    EXPECT_EQ(names[1], std::string_view("a\0b", 3));
+    EXPECT_EQ(names[2], long_name);
+    EXPECT_EQ(names[3], std::string(127, 'z'));
+    EXPECT_EQ(names[4], edge);
+    EXPECT_EQ(names[5], "last");
+    EXPECT_NE(names, (NameList{"", std::string_view("a\0b", 3), long_name, std::string(127, 'z'), edge}));
 }
 
 TEST(ConstantStatus, Texts) {

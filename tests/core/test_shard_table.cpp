@@ -119,31 +119,45 @@ TEST(ShardTable, EmptyTableHasNoStorage) {
 
 // Every entry has the same hash: same tag, same start group. Each lookup has
 // to walk the full chain and tell the entries apart by their keys, and a miss
-// must still end at an empty slot.
+// must still end at an empty slot. The keys differ from one another in a
+// single byte, at every position of every length up to 20, so each part of
+// the byte comparison (one partial word, two overlapping words, the long
+// path) must look at every byte.
 TEST(ShardTable, ConstantHashForcesFullProbeChains) {
+    std::vector<std::string> keys;
+    for (std::size_t length = 0; length <= 20; ++length) {
+        keys.push_back(std::string(length, 'a'));
+        for (std::size_t at = 0; at < length; ++at) {
+            keys.push_back(std::string(length, 'a'));
+            keys.back()[at] = 'b';
+        }
+    }
     for (const std::uint64_t hash : {0ull, 0xFFFFFFFFFFFFFFFFull, 0x5A5A5A5A5A5A5A5Aull}) {
         SCOPED_TRACE(hash);
         TableFixture f;
         std::vector<ShardEntry*> entries;
-        for (int i = 0; i < 300; ++i) {
-            ShardEntry* entry = f.make("name" + std::to_string(i), hash);
+        for (const std::string& key : keys) {
+            ShardEntry* entry = f.make(key, hash);
             ASSERT_EQ(f.table.find(hash, entry->key), nullptr);
             f.table.insert_new(entry, f.arena);
             entries.push_back(entry);
             ASSERT_EQ(f.table.find(hash, entry->key), entry);
         }
-        EXPECT_EQ(f.table.size(), 300u);
+        EXPECT_EQ(f.table.size(), keys.size());
         EXPECT_LE(f.table.size(), f.table.capacity() / 8 * 7);
         for (ShardEntry* entry : entries) {
             ASSERT_EQ(f.table.find(hash, entry->key), entry) << entry->key;
         }
-        EXPECT_EQ(f.table.find(hash, "name300"), nullptr);
-        EXPECT_EQ(f.table.find(hash, "name"), nullptr);
-        EXPECT_EQ(f.table.find(hash, ""), nullptr);
-        EXPECT_EQ(f.table.find(hash ^ 1, "name0"), nullptr);  // same tag and start group, other hash
+        for (std::size_t length = 1; length <= 20; ++length) {
+            std::string other(length, 'a');
+            other[length - 1] = 'c';
+            EXPECT_EQ(f.table.find(hash, other), nullptr) << other;
+        }
+        EXPECT_EQ(f.table.find(hash, std::string(21, 'a')), nullptr);
+        EXPECT_EQ(f.table.find(hash ^ 1, "a"), nullptr);  // same tag and start group, other hash
         std::set<std::string> visited;
         f.table.for_each([&](const ShardEntry& entry) { EXPECT_TRUE(visited.insert(entry.key).second); });
-        EXPECT_EQ(visited.size(), 300u);
+        EXPECT_EQ(visited.size(), keys.size());
     }
 }
 
