@@ -174,8 +174,8 @@ private:
     // Control byte i of the group is byte i of the word, counting from the
     // least significant end, on every platform.
     // Byte equality without a call for the short names every lookup compares:
-    // up to sixteen bytes are compared as two overlapping words (or parts of
-    // one), which together cover every byte.
+    // eight to sixteen bytes as two overlapping words, which together cover
+    // every byte, and fewer one byte at a time.
     static bool same_bytes(std::string_view a, std::string_view b) noexcept {
         if (a.size() != b.size()) {
             return false;
@@ -190,7 +190,12 @@ private:
             return load_little_endian<std::uint64_t>(p) == load_little_endian<std::uint64_t>(q) &&
                    load_little_endian<std::uint64_t>(p + n - 8) == load_little_endian<std::uint64_t>(q + n - 8);
         }
-        return load_little_endian_partial(p, n) == load_little_endian_partial(q, n);
+        for (std::size_t i = 0; i < n; ++i) {
+            if (p[i] != q[i]) {
+                return false;
+            }
+        }
+        return true;
     }
 
     static std::uint64_t load_group(const std::uint8_t* p) noexcept { return load_little_endian<std::uint64_t>(p); }
