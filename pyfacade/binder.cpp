@@ -1,10 +1,10 @@
 #include "pyfacade/binder.hpp"
 
-#include "pyfacade/convert.hpp"
-
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "pyfacade/convert.hpp"
 
 namespace brenvalis::pyfacade {
 namespace {

@@ -10,8 +10,10 @@
 
 #include <array>
 #include <span>
+#include <string_view>
 
 #include "pyfacade/call_signature.hpp"
+#include "pyfacade/convert.hpp"
 #include "pyfacade/error_value.hpp"
 
 namespace brenvalis::pyfacade {
@@ -31,15 +33,31 @@ Outcome<void> bind_fastcall_matching(const CallSignature& signature, PyObject* c
 //
 // Every declared parameter is positional-or-keyword and required, so a call
 // that passes each of them by position and no keyword binds without any
-// check that could fail; that, the common call, is settled here inline.
+// check that could fail, and so does a one-parameter call that passes its
+// parameter by name; those, the common calls, are settled here inline.
 inline Outcome<void> bind_fastcall(const CallSignature& signature, PyObject* const* args, Py_ssize_t nargsf,
                                    PyObject* kwnames, std::span<PyObject*> slots) {
-    if (kwnames == nullptr && static_cast<std::size_t>(PyVectorcall_NARGS(nargsf)) == slots.size() &&
-        signature.within_binder_support()) [[likely]] {
-        for (std::size_t i = 0; i < slots.size(); ++i) {
-            slots[i] = args[i];
+    if (signature.within_binder_support()) [[likely]] {
+        const Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
+        if (kwnames == nullptr) [[likely]] {
+            if (static_cast<std::size_t>(nargs) == slots.size()) {
+                for (std::size_t i = 0; i < slots.size(); ++i) {
+                    slots[i] = args[i];
+                }
+                return {};
+            }
+        } else if (nargs == 0 && slots.size() == 1 && PyTuple_GET_SIZE(kwnames) == 1) {
+            PyObject* keyword = PyTuple_GET_ITEM(kwnames, 0);
+            Py_ssize_t size = 0;
+            const char* data = PyUnicode_Check(keyword) ? utf8_view(keyword, &size) : nullptr;
+            if (data != nullptr && std::string_view(data, static_cast<std::size_t>(size)) == signature.positional[0]) {
+                slots[0] = args[0];
+                return {};
+            }
+            if (data == nullptr) {
+                PyErr_Clear();  // the matcher looks again and reports the name as unexpected
+            }
         }
-        return {};
     }
     return bind_fastcall_matching(signature, args, nargsf, kwnames, slots);
 }
