@@ -25,9 +25,7 @@ version="$("$tools/python" -c 'import tomllib; print(tomllib.load(open("pyprojec
 # The number writer's property tests drive a tool of the C++ test build;
 # scripts/test.sh has built it already.
 if [ -z "${BRENVALIS_NUMBER_TEXT:-}" ]; then
-    cmake -S . -B build/cpp-tests -DBRENVALIS_BUILD_EXTENSION=OFF -DBRENVALIS_BUILD_TESTS=ON \
-        -DBRENVALIS_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-    cmake --build build/cpp-tests --target number_text
+    BUILD_TARGETS=number_text build_core_tests build/cpp-tests -DCMAKE_BUILD_TYPE=RelWithDebInfo
     export BRENVALIS_NUMBER_TEXT="$project_root/build/cpp-tests/number_text"
 fi
 if [ ! -x "$BRENVALIS_NUMBER_TEXT" ]; then

@@ -55,9 +55,7 @@ check_reports() {
 }
 
 echo "== C++ core tests under ASan+UBSan =="
-cmake -S . -B "$builds/asan-core" -DBRENVALIS_BUILD_EXTENSION=OFF -DBRENVALIS_BUILD_TESTS=ON \
-    -DBRENVALIS_WERROR=ON -DBRENVALIS_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug >/dev/null
-cmake --build "$builds/asan-core" -j2
+build_core_tests "$builds/asan-core" -DBRENVALIS_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
 # The core tests are plain C++ processes: leak checking stays on for them.
 # A test that hangs (a lost wake-up in a lock, say) fails after the timeout
 # instead of holding the run until CI's limit.

@@ -13,9 +13,7 @@ cd "$project_root"
 builds="$project_root/${BRENVALIS_BUILDS:-build}"
 
 echo "== C++ core tests under ThreadSanitizer =="
-cmake -S . -B "$builds/tsan-core" -DBRENVALIS_BUILD_EXTENSION=OFF -DBRENVALIS_BUILD_TESTS=ON \
-    -DBRENVALIS_WERROR=ON -DBRENVALIS_SANITIZE_THREAD=ON -DCMAKE_BUILD_TYPE=Debug >/dev/null
-cmake --build "$builds/tsan-core" -j2
+build_core_tests "$builds/tsan-core" -DBRENVALIS_SANITIZE_THREAD=ON -DCMAKE_BUILD_TYPE=Debug
 # halt_on_error: a report ends the test process with a failure status, so
 # CTest counts it as a failed test.
 TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1" \

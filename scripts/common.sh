@@ -88,3 +88,15 @@ ensure_dist_tools() {
         "twine>=6.1" "check-wheel-contents>=0.6" >&2 || return 1
     echo "$venv/bin"
 }
+
+# Configures and builds the C++ core tests (GoogleTest) and their tools in
+# the build folder $1, with warnings as errors; the remaining arguments are
+# more CMake settings (a build type, a sanitizer). Extra targets to build
+# only, rather than everything, go in BUILD_TARGETS.
+build_core_tests() {
+    local dir="$1"
+    shift
+    cmake -S "$project_root" -B "$dir" -DBRENVALIS_BUILD_EXTENSION=OFF -DBRENVALIS_BUILD_TESTS=ON \
+        -DBRENVALIS_WERROR=ON "$@" >/dev/null
+    cmake --build "$dir" -j2 ${BUILD_TARGETS:+--target $BUILD_TARGETS}
+}

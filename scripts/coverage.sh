@@ -19,10 +19,7 @@ minimum="${BRENVALIS_MIN_LINE_COVERAGE:-95}"
 atomic_counters="-fprofile-update=atomic"
 
 echo "== coverage build: C++ core tests =="
-cmake -S . -B "$builds/cov-core" -DBRENVALIS_BUILD_EXTENSION=OFF -DBRENVALIS_BUILD_TESTS=ON \
-    -DBRENVALIS_WERROR=ON -DBRENVALIS_COVERAGE=ON -DCMAKE_BUILD_TYPE=Debug \
-    -DCMAKE_CXX_FLAGS="$atomic_counters" >/dev/null
-cmake --build "$builds/cov-core" -j2
+build_core_tests "$builds/cov-core" -DBRENVALIS_COVERAGE=ON -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS="$atomic_counters"
 
 echo "== coverage build: extension module (CPython $version) =="
 if [ ! -x "$venv/bin/python" ]; then

@@ -10,9 +10,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 cd "$project_root"
 
 echo "== C++ core tests (GoogleTest under CTest) =="
-cmake -S . -B build/cpp-tests -DBRENVALIS_BUILD_EXTENSION=OFF -DBRENVALIS_BUILD_TESTS=ON \
-    -DBRENVALIS_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build/cpp-tests -j2
+build_core_tests build/cpp-tests -DCMAKE_BUILD_TYPE=RelWithDebInfo
 ctest --test-dir build/cpp-tests --output-on-failure -j2 --timeout 300
 
 # The Python property tests drive the number writer through this tool.
