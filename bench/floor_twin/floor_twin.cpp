@@ -17,7 +17,6 @@
 #include <array>
 #include <cstddef>
 #include <memory>
-#include <span>
 #include <string_view>
 #include <utility>
 
@@ -47,25 +46,24 @@ private:
     PyObject* ptr_ = nullptr;
 };
 
-constexpr std::array<const char*, 17> kConstantNames = {
+constexpr std::array<std::string_view, 17> kConstantNames = {
     "b3",          "chi_eff",        "gamma_em",   "h0_central",  "jc_constant",   "logic_closure",  "m_tau_mev",
     "n_gen",       "n_gen_sq",       "phi",        "roots_total", "sterile_check", "sterile_sector", "topo_gen_check",
     "v_higgs_mev", "visible_sector", "w0_central",
 };
-constexpr std::array<const char*, 6> kQuarkNames = {"bottom", "charm", "down", "strange", "top", "up"};
+constexpr std::array<std::string_view, 6> kQuarkNames = {"bottom", "charm", "down", "strange", "top", "up"};
 constexpr std::string_view kB3Sheet =
     R"({"name":"b3","status":"Seed","uncertainty":null,"units":"dimensionless","value":24.0})";
 
-// Everything an entry returns or calls is made once, at import: making it is
-// not part of any call's floor. The json module's loads is looked up once for
-// the same reason, although the real py_get_constant imports json on every
-// call (it honours a replaced json.loads): that lookup is work the real entry
-// is asked to do, so it belongs to the distance above the floor.
+// What an entry calls is made once, at import: the json module's loads is
+// looked up once, although the real py_get_constant imports json on every call
+// (it honours a replaced json.loads): that lookup is work the real entry is
+// asked to do, so it belongs to the distance above the floor. The listings'
+// str objects, by contrast, are made anew on every call, as the real ones
+// must be: each call hands out a new list of new names.
 struct State {
     Ref loads;
     Ref b3_sheet;
-    std::array<Ref, kConstantNames.size()> constant_names;
-    std::array<Ref, kQuarkNames.size()> quark_names;
 };
 
 State& state_of(PyObject* module) { return *static_cast<State*>(PyModule_GetState(module)); }
@@ -113,15 +111,20 @@ bool take_double(PyObject* obj, double& out) {
     return !(out == -1.0 && PyErr_Occurred() != nullptr);
 }
 
-PyObject* new_list_of(std::span<const Ref> items) {
-    PyObject* list = PyList_New(static_cast<Py_ssize_t>(items.size()));
-    if (list == nullptr) {
+template <std::size_t N>
+PyObject* new_list_of(const std::array<std::string_view, N>& names) {
+    Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(N)));
+    if (!list) {
         return nullptr;
     }
-    for (std::size_t i = 0; i < items.size(); ++i) {
-        PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), Py_NewRef(items[i].get()));
+    for (std::size_t i = 0; i < N; ++i) {
+        PyObject* name = PyUnicode_FromStringAndSize(names[i].data(), static_cast<Py_ssize_t>(names[i].size()));
+        if (name == nullptr) {
+            return nullptr;
+        }
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), name);
     }
-    return list;
+    return list.release();
 }
 
 // Method tables store every entry as a PyCFunction; the flags beside it say
@@ -133,9 +136,9 @@ PyCFunction as_method(Function* function) {
 
 // ---- Module functions. ----
 
-PyObject* py_list_constants(PyObject* module, PyObject*) { return new_list_of(state_of(module).constant_names); }
+PyObject* py_list_constants(PyObject*, PyObject*) { return new_list_of(kConstantNames); }
 
-PyObject* py_list_quarks(PyObject* module, PyObject*) { return new_list_of(state_of(module).quark_names); }
+PyObject* py_list_quarks(PyObject*, PyObject*) { return new_list_of(kQuarkNames); }
 
 // Every name gets the datasheet of b3: the benchmarks ask for no other.
 PyObject* py_get_constant(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
@@ -248,16 +251,6 @@ bool fill_state(State& state) {
     state.b3_sheet = Ref::steal(PyUnicode_FromStringAndSize(kB3Sheet.data(), static_cast<Py_ssize_t>(kB3Sheet.size())));
     if (!state.loads || !state.b3_sheet) {
         return false;
-    }
-    for (std::size_t i = 0; i < kConstantNames.size(); ++i) {
-        if (!(state.constant_names[i] = Ref::steal(PyUnicode_FromString(kConstantNames[i])))) {
-            return false;
-        }
-    }
-    for (std::size_t i = 0; i < kQuarkNames.size(); ++i) {
-        if (!(state.quark_names[i] = Ref::steal(PyUnicode_FromString(kQuarkNames[i])))) {
-            return false;
-        }
     }
     return true;
 }
