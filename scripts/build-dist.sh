@@ -12,11 +12,7 @@ export CMAKE_BUILD_PARALLEL_LEVEL="${CMAKE_BUILD_PARALLEL_LEVEL:-2}"
 dist="$project_root/dist"
 work="$project_root/build/dist"
 
-mapfile -t pythons < <(release_pythons)
-if [ "${#pythons[@]}" -eq 0 ]; then
-    echo "error: no CPython 3.12 or later found (pyenv install 3.12, or put python3.12 on PATH)" >&2
-    exit 2
-fi
+read_release_pythons pythons
 tools="$(ensure_dist_tools)"
 
 rm -rf "$dist" "$work"

@@ -13,11 +13,7 @@ export CMAKE_BUILD_PARALLEL_LEVEL="${CMAKE_BUILD_PARALLEL_LEVEL:-2}"
 dist="$project_root/dist"
 work="$project_root/build/dist-check"
 
-mapfile -t pythons < <(release_pythons)
-if [ "${#pythons[@]}" -eq 0 ]; then
-    echo "error: no CPython 3.12 or later found" >&2
-    exit 2
-fi
+read_release_pythons pythons
 versions=("${pythons[@]%% *}")
 tools="$(ensure_dist_tools)"
 version="$("$tools/python" -c 'import tomllib; print(tomllib.load(open("pyproject.toml", "rb"))["project"]["version"])')"

