@@ -128,9 +128,13 @@ extern "C" long sysconf(int name) noexcept {
     return brenvalis::fake_platform::real<long(int)>("sysconf")(name);
 }
 
-// std::ifstream opens files with fopen64, from inside the C++ library, which
-// binds to this definition only if the executable exports it.
-extern "C" __attribute__((visibility("default"))) FILE* fopen64(const char* path, const char* mode) {
+// std::ifstream opens its file from inside the C++ library, which binds to
+// these definitions only if the executable exports them. Which of the two it
+// calls depends on the library's build: g++ 12's calls fopen64, g++ 16's
+// fopen (on 64-bit systems both are the same function), so both are staged.
+namespace {
+
+FILE* open_staged(const char* path, const char* mode, const char* real_name) {
     const auto& files = stage().files;
     if (const auto staged = files.find(path); staged != files.end()) {
         if (staged->second == brenvalis::fake_platform::kMissing) {
@@ -144,5 +148,15 @@ extern "C" __attribute__((visibility("default"))) FILE* fopen64(const char* path
         }
         return fdopen(fd, "r");
     }
-    return brenvalis::fake_platform::real<FILE*(const char*, const char*)>("fopen64")(path, mode);
+    return brenvalis::fake_platform::real<FILE*(const char*, const char*)>(real_name)(path, mode);
+}
+
+}  // namespace
+
+extern "C" __attribute__((visibility("default"))) FILE* fopen64(const char* path, const char* mode) {
+    return open_staged(path, mode, "fopen64");
+}
+
+extern "C" __attribute__((visibility("default"))) FILE* fopen(const char* path, const char* mode) {
+    return open_staged(path, mode, "fopen");
 }

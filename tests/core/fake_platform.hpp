@@ -2,7 +2,7 @@
 //
 // The core is a static library linked into the test executable, so its calls
 // of getrandom, open, read, close, sched_getaffinity and sysconf bind to the
-// definitions in fake_platform.cpp, and so does the C++ library's fopen64
+// definitions in fake_platform.cpp, and so does the C++ library's fopen (or fopen64)
 // (std::ifstream) because the executable defines it. Those take the next staged result when a
 // test has staged one and otherwise forward to the C library (found with
 // dlsym(RTLD_NEXT)), so everything else in the binary runs on the real calls.
@@ -47,7 +47,7 @@ struct Stage {
     // sysconf(_SC_NPROCESSORS_ONLN): the staged answers, in order.
     std::deque<long> online_processors;
     int online_queries = 0;
-    // Files opened through fopen64: a path listed here reads as the given
+    // Files opened through fopen or fopen64: a path listed here reads as the given
     // text, or does not exist when the text is kMissing; other paths are the
     // real files.
     std::map<std::string, std::string> files;
