@@ -24,6 +24,14 @@ QUARKS = py_list_quarks()
 SHEETS = {name: py_get_constant(name) for name in NAMES}
 
 
+def pytest_configure(config):
+    # Every warning the suite raises is an error, wherever it runs (from the
+    # project, from an installed wheel, in a copy of the tests), so that a
+    # deprecation in a new CPython shows the day it lands. A test that means
+    # to meet one says so with its own filterwarnings mark.
+    config.addinivalue_line("filterwarnings", "error")
+
+
 @pytest.fixture(scope="session")
 def core():
     from brenvalis import _tolvane_core
