@@ -4,6 +4,20 @@
 
 project_root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
+# The CPython versions that the Debian testing root (scripts/testing-root.sh)
+# adds, and where the root keeps its own copy of the project.
+newer_pythons="${BRENVALIS_NEWER_PYTHONS:-3.14 3.15}"
+root_copy=/work/brenvalis
+
+# Why the testing root cannot be used on this machine; nothing when it can.
+testing_root_unavailable() {
+    if [ "$(uname -s)" != Linux ]; then
+        echo "the testing root needs Linux"
+    elif [ "$(id -u)" -ne 0 ]; then
+        echo "making and entering the testing root needs root"
+    fi
+}
+
 # The interpreter for a version such as 3.12: pyenv's (the project's
 # .python-version makes python3.12 and python3.13 resolvable), else whatever
 # python3.X is on PATH.
@@ -100,6 +114,11 @@ ensure_dist_tools() {
     echo "$venv/bin"
 }
 
+# The compiler CMake will pick, as it names itself ("g++ (Debian 12.2.0-14) 12.2.0").
+compiler_version() {
+    "${CXX:-c++}" --version 2>/dev/null | head -n1
+}
+
 # Configures and builds the C++ core tests (GoogleTest) and their tools in
 # the build folder $1, with warnings as errors; the remaining arguments are
 # more CMake settings (a build type, a sanitizer). Extra targets to build
@@ -111,3 +130,20 @@ build_core_tests() {
         -DBRENVALIS_WERROR=ON "$@" >/dev/null
     cmake --build "$dir" -j2 ${BUILD_TARGETS:+--target $BUILD_TARGETS}
 }
+
+# Copies the project's files (tracked, and new ones git does not ignore) into
+# the folder $2 inside the testing root $1, keeping their times, so that the
+# builds there are incremental. What the copy made itself (build/, dist/, the
+# environments) stays; every other file is replaced, so a file removed here is
+# gone there too.
+sync_into_root() {
+    local dest="$1$2"
+    mkdir -p "$dest"
+    find "$dest" -mindepth 1 -maxdepth 1 ! -name build ! -name dist ! -name '.venv-*' -exec rm -rf {} +
+    git -C "$project_root" ls-files -z --cached --others --exclude-standard |
+        (cd "$project_root" && while IFS= read -r -d '' file; do
+            [ -e "$file" ] && printf '%s\0' "$file"
+        done) |
+        tar -C "$project_root" --null -T - -cf - | tar -C "$dest" -xpf -
+}
+
