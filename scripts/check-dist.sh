@@ -3,8 +3,12 @@
 # will meet it: the files in it, twine's and check-wheel-contents' checks,
 # each wheel's manylinux tag, then every wheel installed without a build step
 # into a fresh environment of its own interpreter, where the whole pytest
-# suite and the stub check run against the installed package, and last the
-# sdist built and installed in a fresh environment, with a smoke test.
+# suite and the stub check run against the installed package (for the
+# wheels of the Debian testing root, inside the root), and last the sdist
+# built and installed in a fresh environment, with a smoke test.
+#
+# Inside the root the script is run as `check-dist.sh --installed-only`: the
+# wheels in the root's dist/, each installed and tested with its interpreter.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 cd "$project_root"
@@ -34,31 +38,37 @@ mkdir -p "$work/run"
 # Commands that import brenvalis run here, where no source tree is in reach.
 run="$work/run"
 
-echo "== files in dist/ =="
-"$tools/python" scripts/check_dist_files.py "$dist" "${versions[@]}"
+if [ "${1:-}" != --installed-only ]; then
+    # The root's wheels are expected wherever the root can be made.
+    [ -z "$(testing_root_unavailable)" ] && versions+=($newer_pythons)
+    echo "== files in dist/ =="
+    "$tools/python" scripts/check_dist_files.py "$dist" "${versions[@]}"
 
-echo "== twine check =="
-"$tools/twine" --no-color check --strict "$dist"/*
+    echo "== twine check =="
+    "$tools/twine" --no-color check --strict "$dist"/*
 
-echo "== check-wheel-contents =="
-"$tools/check-wheel-contents" "$dist"/*.whl
+    echo "== check-wheel-contents =="
+    "$tools/check-wheel-contents" "$dist"/*.whl
 
-echo "== auditwheel show =="
-for wheel in "$dist"/*.whl; do
-    report="$("$tools/auditwheel" show "$wheel" 2>/dev/null | tr '\n' ' ')"
-    tag="$(sed -n 's/.*consistent with the following platform tag: "\([^"]*\)".*/\1/p' <<<"$report")"
-    named="${wheel##*-}"
-    named="${named%.whl}"
-    if [[ "$tag" != manylinux_* ]] || [ "$tag" != "$named" ]; then
-        echo "error: auditwheel gives $(basename "$wheel") the tag '${tag:-none}', its name says $named" >&2
-        exit 1
-    fi
-    echo "$(basename "$wheel"): $tag"
-done
+    echo "== auditwheel show =="
+    for wheel in "$dist"/*.whl; do
+        report="$("$tools/auditwheel" show "$wheel" 2>/dev/null | tr '\n' ' ')"
+        tag="$(sed -n 's/.*consistent with the following platform tag: "\([^"]*\)".*/\1/p' <<<"$report")"
+        named="${wheel##*-}"
+        named="${named%.whl}"
+        if [[ "$tag" != manylinux_* ]] || [ "$tag" != "$named" ]; then
+            echo "error: auditwheel gives $(basename "$wheel") the tag '${tag:-none}', its name says $named" >&2
+            exit 1
+        fi
+        echo "$(basename "$wheel"): $tag"
+    done
+fi
 
-for entry in "${pythons[@]}"; do
-    python_version="${entry%% *}"
-    python="${entry#* }"
+# The wheel of CPython $1 (interpreter $2) installed with no build step into
+# a fresh environment, with the whole pytest suite and the stub check run
+# against it where no source tree is in reach.
+check_installed_wheel() {
+    local python_version="$1" python="$2" wheels venv
     wheels=("$dist"/brenvalis-"$version"-cp"${python_version/./}"-*.whl)
     echo "== $(basename "${wheels[0]}"): installed into a fresh CPython $python_version environment =="
     venv="$work/wheel-$python_version"
@@ -79,7 +89,28 @@ print(f"brenvalis {brenvalis.__version__} from {where}")
         "$venv/bin/python" -m pytest -p no:cacheprovider -q "$project_root/tests/python"
         "$venv/bin/python" -m mypy.stubtest brenvalis._tolvane_core
     )
+}
+
+for entry in "${pythons[@]}"; do
+    check_installed_wheel "${entry%% *}" "${entry#* }"
 done
+if [ "${1:-}" = --installed-only ]; then
+    exit 0
+fi
+
+reason="$(testing_root_unavailable)"
+if [ -n "$reason" ]; then
+    echo "== wheels for CPython $newer_pythons in the testing root: skipped ($reason) =="
+else
+    root="$(bash scripts/testing-root.sh ensure)"
+    sync_into_root "$root" "$root_copy"
+    rm -rf "$root$root_copy/dist"
+    mkdir -p "$root$root_copy/dist"
+    for python_version in $newer_pythons; do
+        cp "$dist"/brenvalis-"$version"-cp"${python_version/./}"-*.whl "$root$root_copy/dist/"
+    done
+    bash scripts/testing-root.sh run /bin/bash -c "cd $root_copy && bash scripts/check-dist.sh --installed-only"
+fi
 
 sdist="$dist/brenvalis-$version.tar.gz"
 python="${pythons[0]#* }"
