@@ -32,14 +32,14 @@ for version in ${BRENVALIS_PYTHONS-3.12 3.13}; do
     (cd tests && "$python" -m mypy.stubtest brenvalis._tolvane_core)
     echo "== Embedding host on CPython $version: the interpreter finalised and started again (CTest) =="
     # Embedding links the interpreter's own library, so this is the
-    # installation the venv was made from, not the venv.
-    # The version is the one pip just installed from pyproject.toml.
+    # installation the venv was made from, not the venv. The host imports the
+    # extension pip just built and installed.
     base_python="$(find_python "$version")"
-    package_version="$("$python" -c 'import importlib.metadata as m; print(m.version("brenvalis"))')"
-    cmake -S . -B "build/embed-$version" -DPython_EXECUTABLE="$base_python" -DBRENVALIS_BUILD_EMBED_TEST=ON \
-        -DSKBUILD_PROJECT_VERSION_FULL="$package_version" -DBRENVALIS_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-        >/dev/null
-    cmake --build "build/embed-$version" -j2
+    module_dir="$("$python" -c 'import os, brenvalis._tolvane_core as m; print(os.path.dirname(m.__file__))')"
+    cmake -S . -B "build/embed-$version" -DPython_EXECUTABLE="$base_python" -DBRENVALIS_BUILD_EXTENSION=OFF \
+        -DBRENVALIS_BUILD_EMBED_TEST=ON -DBRENVALIS_EMBED_MODULE_DIR="$module_dir" -DBRENVALIS_WERROR=ON \
+        -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    cmake --build "build/embed-$version" -j2 --target restart_host
     ctest --test-dir "build/embed-$version" --output-on-failure --timeout 300
 done
 
