@@ -132,7 +132,7 @@ void append_json_number(std::string& out, double value) {
 // append_json_number itself.
 void write_datasheet(std::string& out, const core::ConstantRecord& record) {
     out.append(R"({"name":)");
-    append_json_string(out, record.name);
+    append_json_string(out, record.name());
     out.append(R"(,"status":)");
     append_json_string(out, core::status_text(record.status));
     out.append(R"(,"uncertainty":)");
@@ -142,7 +142,7 @@ void write_datasheet(std::string& out, const core::ConstantRecord& record) {
         out.append("null");
     }
     out.append(R"(,"units":)");
-    append_json_string(out, record.units);
+    append_json_string(out, record.units());
     out.append(R"(,"value":)");
     append_json_number(out, record.value);
     out.push_back('}');

@@ -1,0 +1,76 @@
+// Copies of short texts without a call into the C library.
+//
+// Names, units and most formula texts are under sixteen bytes. memcpy with a
+// length known only at run time is a call whose size dispatch costs more than
+// such a copy, and a registry build makes a few dozen of them. Up to sixteen
+// bytes are moved here as two overlapping loads and stores of one width (the
+// overlap writes the same bytes twice); longer texts still go to memcpy.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+namespace brenvalis::core {
+
+// Copies n bytes from `in` to `out`; the two ranges must not overlap. Reads
+// and writes nothing outside them.
+inline void copy_bytes(char* out, const char* in, std::size_t n) noexcept {
+    if (n > 16) {
+        std::memcpy(out, in, n);
+        return;
+    }
+    if (n >= 8) {
+        std::uint64_t head;
+        std::uint64_t tail;
+        std::memcpy(&head, in, 8);
+        std::memcpy(&tail, in + n - 8, 8);
+        std::memcpy(out, &head, 8);
+        std::memcpy(out + n - 8, &tail, 8);
+        return;
+    }
+    if (n >= 4) {
+        std::uint32_t head;
+        std::uint32_t tail;
+        std::memcpy(&head, in, 4);
+        std::memcpy(&tail, in + n - 4, 4);
+        std::memcpy(out, &head, 4);
+        std::memcpy(out + n - 4, &tail, 4);
+        return;
+    }
+    if (n != 0) {
+        // One to three bytes: first, middle and last cover them all.
+        const char first = in[0];
+        const char middle = in[n / 2];
+        const char last = in[n - 1];
+        out[0] = first;
+        out[n / 2] = middle;
+        out[n - 1] = last;
+    }
+}
+
+// Makes `out` (empty or not) hold a copy of `text`, written by copy_bytes.
+// Filling a string where it already sits also spares the move of a new one,
+// which for a short string is a memcpy call of its own.
+//
+// (GCC 12's resize_and_overwrite hands its callback the capacity it grew to,
+// not the size asked for, whenever it must grow; so every callback here
+// returns the size it means and never the one it is given.)
+inline void assign_text(std::string& out, std::string_view text) {
+    out.resize_and_overwrite(text.size(), [text](char* p, std::size_t) noexcept {
+        copy_bytes(p, text.data(), text.size());
+        return text.size();
+    });
+}
+
+// A new std::string holding `text`. Returned as the one named object, so the
+// string is built where the caller puts it.
+inline std::string owned_text(std::string_view text) {
+    std::string out;
+    assign_text(out, text);
+    return out;
+}
+
+}  // namespace brenvalis::core
