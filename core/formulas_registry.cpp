@@ -104,8 +104,7 @@ FormulasRegistry::FormulasRegistry(FormulasRegistry&& other) noexcept
       owners_(std::exchange(other.owners_, nullptr)),
       shard_amount_(std::exchange(other.shard_amount_, 0)),
       shift_(std::exchange(other.shift_, 64)),
-      keys_(other.keys_),
-      entry_count_(other.entry_count_.exchange(0, std::memory_order_relaxed)) {}
+      keys_(other.keys_) {}
 
 FormulasRegistry& FormulasRegistry::operator=(FormulasRegistry&& other) noexcept {
     if (this != &other) {
@@ -116,7 +115,6 @@ FormulasRegistry& FormulasRegistry::operator=(FormulasRegistry&& other) noexcept
         shard_amount_ = std::exchange(other.shard_amount_, 0);
         shift_ = std::exchange(other.shift_, 64);
         keys_ = other.keys_;
-        entry_count_.store(other.entry_count_.exchange(0, std::memory_order_relaxed), std::memory_order_relaxed);
     }
     return *this;
 }
@@ -168,18 +166,19 @@ std::uint64_t FormulasRegistry::shard_len(std::size_t index) const {
     return shards_[index].table.size();
 }
 
+// Keys never change or move once stored, and live as long as the registry,
+// so the walk gathers views of them under the locks; they are then ordered,
+// and each name copied once, straight into its place in the list.
 std::vector<std::string> FormulasRegistry::sorted_names() const {
-    std::vector<std::string> names;
-    names.reserve(entry_count_.load(std::memory_order_relaxed));
+    NameViews keys;
     {
         HandOverHold hold;
         for (std::size_t i = 0; i < shard_amount_; ++i) {
             hold.move_to(shards_[i].lock);
-            shards_[i].table.for_each([&names](const ShardEntry& entry) { names.emplace_back(entry.key()); });
+            shards_[i].table.for_each([&keys](const ShardEntry& entry) { keys.push_back(entry.key()); });
         }
     }
-    sort_names(names);
-    return names;
+    return sorted_copies(keys.names());
 }
 
 }  // namespace brenvalis::core

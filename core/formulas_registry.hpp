@@ -24,7 +24,6 @@
 // listings may run beside an insert.
 #pragma once
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <expected>
@@ -136,9 +135,6 @@ private:
     std::size_t shard_amount_ = 0;
     unsigned shift_ = 64;
     HashKeys keys_;
-    // Number of entries, kept only to size the listing's buffer. Only insert
-    // writes it, but a listing may read it meanwhile, hence relaxed atomics.
-    std::atomic<std::uint64_t> entry_count_{0};
 };
 
 template <class Make>
@@ -155,7 +151,6 @@ std::optional<ConstantRecord> FormulasRegistry::insert_with(std::string_view nam
     }
     ShardEntry* entry = ShardEntry::create(arena_, hash, name, std::forward<Make>(make));
     note_owner(*entry);
-    entry_count_.store(entry_count_.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
     shard.table.insert_new(entry, arena_);
     return std::nullopt;
 }
