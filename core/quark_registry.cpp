@@ -35,21 +35,11 @@ QuarkRegistry QuarkRegistry::standard() {
     QuarkRegistry registry;
     registry.entries_.reserve(kStandardQuarks.size());
     for (const QuarkRow& row : kStandardQuarks) {
-        registry.insert(
-            Quark{std::string(row.name), row.generation, row.phi_exponent, row.mass_mev, row.mass_ratio, {}});
+        registry.insert_with([&row] {
+            return Quark{owned_text(row.name), row.generation, row.phi_exponent, row.mass_mev, row.mass_ratio, {}};
+        });
     }
     return registry;
-}
-
-void QuarkRegistry::insert(Quark quark) {
-    for (Entry& entry : entries_) {
-        if (entry.key == quark.name) {
-            entry.quark = std::move(quark);
-            return;
-        }
-    }
-    std::string key = quark.name;
-    entries_.emplace_back(std::move(key), std::move(quark));
 }
 
 // The keys are ordered as they stand and each name copied once, straight into
