@@ -37,16 +37,24 @@ namespace detail {
 extern constinit thread_local std::uint32_t guard_depth;
 
 // The thread's counter is looked up once per entry: in a module loaded with
-// dlopen each lookup is a call into the dynamic loader.
+// dlopen each lookup is a call into the dynamic loader. GCC and Clang treat a
+// thread-local's address as cheap to recompute and would look it up again on
+// the way out; passing the pointer through an empty asm statement makes it
+// an opaque value that they keep instead.
 class DepthScope {
 public:
-    DepthScope() noexcept : depth_(guard_depth) { ++depth_; }
-    ~DepthScope() { --depth_; }
+    DepthScope() noexcept : depth_(&guard_depth) {
+#if defined(__GNUC__)
+        asm("" : "+r"(depth_));
+#endif
+        ++*depth_;
+    }
+    ~DepthScope() { --*depth_; }
     DepthScope(const DepthScope&) = delete;
     DepthScope& operator=(const DepthScope&) = delete;
 
 private:
-    std::uint32_t& depth_;
+    std::uint32_t* depth_;
 };
 
 // Called from a catch-all handler: rethrows the unwind that ends a thread
