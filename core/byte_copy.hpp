@@ -51,6 +51,18 @@ inline void copy_bytes(char* out, const char* in, std::size_t n) noexcept {
     }
 }
 
+// Writes n '0' characters and returns their end. The runs a number's text
+// needs are short, and memset (which a plain loop is compiled into) would be
+// a call.
+inline char* write_zeros(char* out, std::size_t n) noexcept {
+    static constexpr char kZeros[16] = {'0', '0', '0', '0', '0', '0', '0', '0', '0', '0', '0', '0', '0', '0', '0', '0'};
+    for (; n > 16; n -= 16, out += 16) {
+        std::memcpy(out, kZeros, 16);
+    }
+    copy_bytes(out, kZeros, n);
+    return out + n;
+}
+
 // Makes `out` (empty or not) hold a copy of `text`, written by copy_bytes.
 // Filling a string where it already sits also spares the move of a new one,
 // which for a short string is a memcpy call of its own.

@@ -92,7 +92,7 @@ public:
     // sterile_check's 73, whose formula and two names are long.
     static constexpr std::size_t kInlineBytes = 48;
 
-    RecordTexts() noexcept = default;
+    RecordTexts() noexcept : storage_{} {}
     // Copies name, units and names into place and leaves `formula_size` bytes
     // after the units for the formula, which the caller writes at
     // formula_place(); no formula when `formula_size` is absent. Throws
@@ -181,8 +181,8 @@ private:
 
     Layout layout_;
     // Copied whole, whichever member is in use: copying a union copies its
-    // bytes.
-    Storage storage_{};
+    // bytes (those past the texts are never read).
+    Storage storage_;
 };
 
 class ConstantRecord {

@@ -1,6 +1,5 @@
 #include "core/decimal_text.hpp"
 
-#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -116,14 +115,14 @@ char* FormulaNumber::write(char* out) const noexcept {
         *out++ = '0';
         *out++ = '.';
         const auto zeros = static_cast<std::size_t>(-integral_digits);
-        out = std::fill_n(out, zeros, '0');
+        out = write_zeros(out, zeros);
         copy_bytes(out, d.digits, count);
         return out + count;
     }
     const auto integral = static_cast<std::size_t>(integral_digits);
     if (count <= integral) {
         copy_bytes(out, d.digits, count);
-        return std::fill_n(out + count, integral - count, '0');
+        return write_zeros(out + count, integral - count);
     }
     copy_bytes(out, d.digits, integral);
     out += integral;

@@ -44,10 +44,11 @@ void order_short_list(std::span<const std::string_view> names, std::uint8_t* ord
 }  // namespace
 
 std::vector<std::string> sorted_copies(std::span<const std::string_view> names, std::size_t room) {
-    std::vector<std::string> out;
-    out.reserve(std::max(room, names.size()));
     // Empty strings first, each then filled where it stands.
-    out.resize(names.size());
+    std::vector<std::string> out(names.size());
+    if (room > names.size()) {
+        out.reserve(room);
+    }
     if (names.size() <= kShortList) {
         std::uint8_t order[kShortList];
         order_short_list(names, order);

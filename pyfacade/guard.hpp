@@ -131,7 +131,14 @@ void guard_dealloc(Body&& body) {
 
 // Result objects the interpreter failed to create. The pending exception is
 // printed (which clears it) and the entry ends with the internal failure
-// "Python API call failed".
-PyRef checked_result(PyObject* new_reference);
+// "Python API call failed". Inline: every result of every entry passes here.
+[[noreturn]] void fail_result_creation();
+
+inline PyRef checked_result(PyObject* new_reference) {
+    if (new_reference == nullptr) [[unlikely]] {
+        fail_result_creation();
+    }
+    return PyRef::steal(new_reference);
+}
 
 }  // namespace brenvalis::pyfacade

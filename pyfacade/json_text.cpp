@@ -1,6 +1,5 @@
 #include "pyfacade/json_text.hpp"
 
-#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstring>
@@ -108,7 +107,7 @@ char* write_json_number(char* p, double value) noexcept {
         if (integral_digits <= 0) {
             *p++ = '0';
             *p++ = '.';
-            p = std::fill_n(p, -integral_digits, '0');
+            p = core::write_zeros(p, static_cast<std::size_t>(-integral_digits));
             core::copy_bytes(p, d.digits, count);
             return p + count;
         }
@@ -116,7 +115,7 @@ char* write_json_number(char* p, double value) noexcept {
         if (count <= integral) {
             // Integral: the trailing ".0" keeps a JSON reader from making an int.
             core::copy_bytes(p, d.digits, count);
-            p = std::fill_n(p + count, integral - count, '0');
+            p = core::write_zeros(p + count, integral - count);
             *p++ = '.';
             *p++ = '0';
             return p;
