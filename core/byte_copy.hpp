@@ -15,32 +15,32 @@
 
 namespace brenvalis::core {
 
+namespace byte_copy_detail {
+
+// n bytes, sizeof(Word) <= n <= 2 * sizeof(Word), as the first and the last
+// sizeof(Word) of them: between them they cover every byte.
+template <class Word>
+inline void copy_head_and_tail(char* out, const char* in, std::size_t n) noexcept {
+    Word head;
+    Word tail;
+    std::memcpy(&head, in, sizeof head);
+    std::memcpy(&tail, in + n - sizeof tail, sizeof tail);
+    std::memcpy(out, &head, sizeof head);
+    std::memcpy(out + n - sizeof tail, &tail, sizeof tail);
+}
+
+}  // namespace byte_copy_detail
+
 // Copies n bytes from `in` to `out`; the two ranges must not overlap. Reads
 // and writes nothing outside them.
 inline void copy_bytes(char* out, const char* in, std::size_t n) noexcept {
     if (n > 16) {
         std::memcpy(out, in, n);
-        return;
-    }
-    if (n >= 8) {
-        std::uint64_t head;
-        std::uint64_t tail;
-        std::memcpy(&head, in, 8);
-        std::memcpy(&tail, in + n - 8, 8);
-        std::memcpy(out, &head, 8);
-        std::memcpy(out + n - 8, &tail, 8);
-        return;
-    }
-    if (n >= 4) {
-        std::uint32_t head;
-        std::uint32_t tail;
-        std::memcpy(&head, in, 4);
-        std::memcpy(&tail, in + n - 4, 4);
-        std::memcpy(out, &head, 4);
-        std::memcpy(out + n - 4, &tail, 4);
-        return;
-    }
-    if (n != 0) {
+    } else if (n >= 8) {
+        byte_copy_detail::copy_head_and_tail<std::uint64_t>(out, in, n);
+    } else if (n >= 4) {
+        byte_copy_detail::copy_head_and_tail<std::uint32_t>(out, in, n);
+    } else if (n != 0) {
         // One to three bytes: first, middle and last cover them all.
         const char first = in[0];
         const char middle = in[n / 2];
