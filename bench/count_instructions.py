@@ -99,12 +99,17 @@ def main() -> None:
     python = f"CPython {platform.python_version()}"
     print(f"{python}, instructions per call counted by callgrind ({options.calls} and {3 * options.calls} calls)")
     print()
-    print(f"{'entry':<32} {'real':>9} {'twin':>9} {'ratio':>6}")
-    for statement, counts in per_call.items():
-        print(f"{statement:<32} {counts['real']:9.1f} {counts['twin']:9.1f} {counts['real'] / counts['twin']:6.2f}")
+    print(f"{'entry':<32} {'real':>9} {'twin':>9} {'ratio':>6}  budget")
+    for pair in PAIRS:
+        counts = per_call[pair.statement]
+        verdict = "ok" if counts["real"] <= pair.budget else "MISSED"
+        print(f"{pair.statement:<32} {counts['real']:9.1f} {counts['twin']:9.1f} {counts['real'] / counts['twin']:6.2f}"
+              f"  <= {pair.budget:<6} {verdict}")
     if options.json:
+        budgets = {pair.statement: pair.budget for pair in PAIRS}
         with open(options.json, "w") as out:
-            json.dump({"python": python, "calls": options.calls, "per_call": per_call}, out, indent=1)
+            json.dump({"python": python, "calls": options.calls, "per_call": per_call, "budgets": budgets}, out,
+                      indent=1)
 
 
 if __name__ == "__main__":

@@ -57,19 +57,19 @@ int main() {
         std::size_t acc = 0;
         for (const BuiltinConstant& row : rows) {
             const ConstantRecord record = make_builtin_record(row);
-            acc += record.name.size();
+            acc += record.name().size();
         }
         sink = acc;
     });
     const std::size_t record_allocs = allocations_per_call(1000, [&](int) {
         for (const BuiltinConstant& row : rows) {
             const ConstantRecord record = make_builtin_record(row);
-            sink = record.name.size();
+            sink = record.name().size();
         }
     });
 
     const FormulasRegistry registry = FormulasRegistry::new_with_shards(8);
-    const double get_hit = ns_per_call(kLookups, [&](int) { sink = registry.get("b3")->units.size(); });
+    const double get_hit = ns_per_call(kLookups, [&](int) { sink = registry.get("b3")->units().size(); });
     const double get_miss = ns_per_call(kLookups, [&](int) { sink = registry.get("B3").has_value(); });
     const double listing = ns_per_call(kBuilds, [&](int) { sink = registry.sorted_names().size(); });
     const double count8 = ns_per_call(kLookups, [&](int) { sink = registry.len(); });

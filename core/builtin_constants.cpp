@@ -1,7 +1,7 @@
 #include "core/builtin_constants.hpp"
 
 #include <iterator>
-#include <string>
+#include <span>
 
 #include "core/decimal_text.hpp"
 
@@ -61,27 +61,31 @@ constexpr bool names_are_distinct() {
 }
 static_assert(names_are_distinct(), "a repeated name would replace an earlier row in every registry");
 
+constexpr std::size_t name_bytes() {
+    std::size_t total = 0;
+    for (const BuiltinConstant& row : kTable) {
+        total += row.name.size();
+    }
+    return total;
+}
+
 }  // namespace
 
 std::span<const BuiltinConstant> builtin_constants() noexcept { return kTable; }
 
+std::size_t builtin_name_bytes() noexcept { return name_bytes(); }
+
 ConstantRecord make_builtin_record(const BuiltinConstant& row) {
     switch (row.kind) {
         case Kind::Seed: return ConstantRecord::seed(row.name, row.value, row.units);
-        case Kind::FormulaNumber: {
+        case Kind::FormulaNumber:
             // Rendered on every build: the table holds the number, and its
-            // text is made from it each time a registry is made.
-            std::string rendered;  // these texts fit the inline buffer: no allocation
-            append_formula_number(rendered, row.value);
-            return ConstantRecord::derived(row.name, rendered, row.units, {});
-        }
+            // text is written into the record each time a registry is made.
+            return ConstantRecord::derived(row.name, FormulaNumber(row.value), row.units);
         case Kind::FormulaText: break;
     }
-    NameList depends_on;
-    for (std::size_t i = 0; i < row.depends_on_count; ++i) {
-        depends_on.push_back(row.depends_on[i]);
-    }
-    return ConstantRecord::derived(row.name, row.formula, row.units, std::move(depends_on));
+    return ConstantRecord::derived(row.name, row.formula, row.units,
+                                   std::span(row.depends_on.data(), row.depends_on_count));
 }
 
 }  // namespace brenvalis::core

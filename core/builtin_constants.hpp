@@ -2,11 +2,12 @@
 // registry is filled with them.
 //
 // This is data, kept apart from the store that holds it: the registry reads
-// the rows and builds each record straight into its slot. Derived records are
+// the rows and builds each record straight into its entry. Derived records are
 // never evaluated; they carry their formula and report 0.0 as Pending.
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string_view>
@@ -34,6 +35,9 @@ struct BuiltinConstant {
 // The rows in insertion order. Their names are distinct (checked when this
 // library is compiled).
 std::span<const BuiltinConstant> builtin_constants() noexcept;
+
+// The bytes of all the rows' names together.
+std::size_t builtin_name_bytes() noexcept;
 
 // The record a row stands for, as it is stored in every fresh registry.
 ConstantRecord make_builtin_record(const BuiltinConstant& row);

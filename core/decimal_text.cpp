@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "core/byte_copy.hpp"
+
 namespace brenvalis::core {
 
 namespace {
@@ -75,32 +77,67 @@ ShortestDigits shortest_digits(double value) noexcept {
     return result;
 }
 
-void append_formula_number(std::string& out, double value) {
+FormulaNumber::FormulaNumber(double value) noexcept {
     if (!std::isfinite(value)) {
         // A formula text has no spelling for these; give the one a reader of
         // the text would recognise rather than digits that mean nothing.
-        out.append(std::isnan(value) ? "nan" : (value < 0 ? "-inf" : "inf"));
+        special_ = std::isnan(value) ? "nan" : (value < 0 ? "-inf" : "inf");
+        size_ = std::strlen(special_);
         return;
     }
-    const ShortestDigits d = shortest_digits(value);
-    if (d.negative) {
-        out.push_back('-');
-    }
+    digits_ = shortest_digits(value);
     // Digits before the point: exponent + 1 of them when the first digit sits
     // at or left of the units place.
-    const int integral_digits = d.exponent + 1;
+    const int integral_digits = digits_.exponent + 1;
+    std::size_t size = digits_.negative ? 1 : 0;
     if (integral_digits <= 0) {
-        out.append("0.");
-        out.append(static_cast<std::size_t>(-integral_digits), '0');
-        out.append(d.digits, static_cast<std::size_t>(d.count));
-    } else if (d.count <= integral_digits) {
-        out.append(d.digits, static_cast<std::size_t>(d.count));
-        out.append(static_cast<std::size_t>(integral_digits - d.count), '0');
+        size += 2 + static_cast<std::size_t>(-integral_digits + digits_.count);  // "0." and zeros, then the digits
+    } else if (digits_.count <= integral_digits) {
+        size += static_cast<std::size_t>(integral_digits);  // digits, then zeros up to the point
     } else {
-        out.append(d.digits, static_cast<std::size_t>(integral_digits));
-        out.push_back('.');
-        out.append(d.digits + integral_digits, static_cast<std::size_t>(d.count - integral_digits));
+        size += static_cast<std::size_t>(digits_.count) + 1;  // digits with the point among them
     }
+    size_ = size;
+}
+
+char* FormulaNumber::write(char* out) const noexcept {
+    if (special_ != nullptr) {
+        std::memcpy(out, special_, size_);
+        return out + size_;
+    }
+    const ShortestDigits& d = digits_;
+    const auto count = static_cast<std::size_t>(d.count);
+    const int integral_digits = d.exponent + 1;
+    if (d.negative) {
+        *out++ = '-';
+    }
+    if (integral_digits <= 0) {
+        *out++ = '0';
+        *out++ = '.';
+        const auto zeros = static_cast<std::size_t>(-integral_digits);
+        out = write_zeros(out, zeros);
+        copy_bytes(out, d.digits, count);
+        return out + count;
+    }
+    const auto integral = static_cast<std::size_t>(integral_digits);
+    if (count <= integral) {
+        copy_bytes(out, d.digits, count);
+        return write_zeros(out + count, integral - count);
+    }
+    copy_bytes(out, d.digits, integral);
+    out += integral;
+    *out++ = '.';
+    copy_bytes(out, d.digits + integral, count - integral);
+    return out + (count - integral);
+}
+
+void append_formula_number(std::string& out, double value) {
+    const FormulaNumber number(value);
+    const std::size_t at = out.size();
+    // The size it means, not the one it is given (see byte_copy.hpp).
+    out.resize_and_overwrite(at + number.size(), [&number, at](char* p, std::size_t) noexcept {
+        return static_cast<std::size_t>(number.write(p + at) - p);
+    });
 }
 
 std::string formula_number(double value) {

@@ -8,6 +8,7 @@
 // datasheet writer (pyfacade/json_text).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -28,8 +29,25 @@ struct ShortestDigits {
 // negative (the sign bit) is meaningful.
 ShortestDigits shortest_digits(double value) noexcept;
 
-// Appends the formula layout of a value; NaN and the infinities, which no
-// built-in formula holds, come out as "nan", "inf" and "-inf".
+// The formula layout of one value, measured before it is written, so that a
+// record can reserve exactly its room and have the text written straight
+// into it. NaN and the infinities, which no built-in formula holds, come out
+// as "nan", "inf" and "-inf".
+class FormulaNumber {
+public:
+    explicit FormulaNumber(double value) noexcept;
+
+    std::size_t size() const noexcept { return size_; }
+    // Writes exactly size() bytes at `out` and returns the end.
+    char* write(char* out) const noexcept;
+
+private:
+    ShortestDigits digits_;
+    const char* special_ = nullptr;  // the text of a value without digits
+    std::size_t size_ = 0;
+};
+
+// Appends the formula layout of a value.
 void append_formula_number(std::string& out, double value);
 std::string formula_number(double value);
 

@@ -11,7 +11,6 @@
 #include "core/builtin_constants.hpp"
 #include "core/name_order.hpp"
 #include "core/shard_count.hpp"
-#include "core/siphash.hpp"
 
 namespace brenvalis::core {
 
@@ -21,7 +20,9 @@ std::size_t check_shard_amount(std::size_t shard_amount) {
     // The shard index is a bit field of the hash, so the count must be a
     // power of two; one shard would need a shift by 64, which C++ leaves
     // undefined. The ceiling is the largest count the process rule yields.
-    if (shard_amount < 2 || !std::has_single_bit(shard_amount) || shard_amount > kMaxShardAmount) {
+    // (x & (x - 1)) == 0 rather than std::has_single_bit, which compiles to a
+    // call into the compiler's runtime where the CPU baseline has no popcount.
+    if (shard_amount < 2 || (shard_amount & (shard_amount - 1)) != 0 || shard_amount > kMaxShardAmount) {
         throw std::invalid_argument("FormulasRegistry: the shard count must be a power of two between 2 and 65536");
     }
     return shard_amount;
@@ -59,15 +60,15 @@ private:
 
 }  // namespace
 
-FormulasRegistry::FormulasRegistry(std::size_t shard_amount, std::size_t expected_entries)
+FormulasRegistry::FormulasRegistry(std::size_t shard_amount, std::size_t expected_entries, std::size_t entry_bytes)
     : arena_([&] {
-          // Room for the shards, the expected entries, a minimal table in as
-          // many shards as could receive a name, and two doubled tables for
-          // the odd crowded shard: a build normally fits in this one chunk.
+          // Room for the shards, the entries, a minimal table in as many
+          // shards as could receive a name, and one doubled table for the odd
+          // crowded shard: a build normally fits in this one chunk.
           const std::size_t tables = std::min(shard_amount, expected_entries);
-          return shard_amount * sizeof(Shard) + expected_entries * sizeof(ShardEntry) +
+          return shard_amount * sizeof(Shard) + entry_bytes +
                  tables * (table_block_bytes(ShardTable::kMinCapacity) + alignof(ShardEntry*)) +
-                 (expected_entries != 0 ? 2 * table_block_bytes(2 * ShardTable::kMinCapacity) : 0) +
+                 (expected_entries != 0 ? table_block_bytes(2 * ShardTable::kMinCapacity) : 0) +
                  alignof(std::max_align_t);
       }()),
       shard_amount_(shard_amount),
@@ -83,73 +84,56 @@ FormulasRegistry FormulasRegistry::new_() { return new_with_shards(process_shard
 
 FormulasRegistry FormulasRegistry::new_with_shards(std::size_t shard_amount) {
     const std::span<const BuiltinConstant> rows = builtin_constants();
-    FormulasRegistry registry(check_shard_amount(shard_amount), rows.size());
+    // Each entry, its key behind it, and the padding up to the next entry.
+    const std::size_t entry_bytes = rows.size() * (sizeof(ShardEntry) + alignof(ShardEntry) - 1) + builtin_name_bytes();
+    FormulasRegistry registry(check_shard_amount(shard_amount), rows.size(), entry_bytes);
     for (const BuiltinConstant& row : rows) {
-        // Both arguments are made straight into insert's parameters. The
-        // built-in names are distinct, so nothing is ever handed back.
-        registry.insert(std::string(row.name), make_builtin_record(row));
+        // The built-in names are distinct, so nothing is ever handed back.
+        registry.insert_with(row.name, [&row] { return make_builtin_record(row); });
     }
     return registry;
 }
 
 FormulasRegistry FormulasRegistry::with_shards(std::size_t shard_amount) {
-    return FormulasRegistry(check_shard_amount(shard_amount), 0);
+    return FormulasRegistry(check_shard_amount(shard_amount), 0, 0);
 }
 
 FormulasRegistry::FormulasRegistry(FormulasRegistry&& other) noexcept
     : arena_(std::move(other.arena_)),
       shards_(std::exchange(other.shards_, nullptr)),
-      entries_(std::exchange(other.entries_, nullptr)),
+      owners_(std::exchange(other.owners_, nullptr)),
       shard_amount_(std::exchange(other.shard_amount_, 0)),
       shift_(std::exchange(other.shift_, 64)),
-      keys_(other.keys_),
-      entry_count_(other.entry_count_.exchange(0, std::memory_order_relaxed)) {}
+      keys_(other.keys_) {}
 
 FormulasRegistry& FormulasRegistry::operator=(FormulasRegistry&& other) noexcept {
     if (this != &other) {
-        destroy_entries();
+        destroy_owners();
         arena_ = std::move(other.arena_);
         shards_ = std::exchange(other.shards_, nullptr);
-        entries_ = std::exchange(other.entries_, nullptr);
+        owners_ = std::exchange(other.owners_, nullptr);
         shard_amount_ = std::exchange(other.shard_amount_, 0);
         shift_ = std::exchange(other.shift_, 64);
         keys_ = other.keys_;
-        entry_count_.store(other.entry_count_.exchange(0, std::memory_order_relaxed), std::memory_order_relaxed);
     }
     return *this;
 }
 
-FormulasRegistry::~FormulasRegistry() { destroy_entries(); }
+FormulasRegistry::~FormulasRegistry() { destroy_owners(); }
 
-void FormulasRegistry::destroy_entries() noexcept {
-    for (ShardEntry* entry = entries_; entry != nullptr;) {
-        ShardEntry* next = entry->next_owned;
+// Entries whose record owns nothing are never destroyed one by one: their
+// memory goes with the arena, and their destructors would free nothing.
+void FormulasRegistry::destroy_owners() noexcept {
+    for (ShardEntry* entry = owners_; entry != nullptr;) {
+        ShardEntry* next = entry->next_owner;
         std::destroy_at(entry);
         entry = next;
     }
-    entries_ = nullptr;
+    owners_ = nullptr;
 }
 
-std::uint64_t FormulasRegistry::hash_name(std::string_view name) const noexcept {
-    return sip_hash_suffixed<1, 3>(keys_.k0, keys_.k1, name, 0xFF);
-}
-
-std::optional<ConstantRecord> FormulasRegistry::insert(std::string name, ConstantRecord record) {
-    if (shards_ == nullptr) [[unlikely]] {
-        throw std::logic_error("FormulasRegistry::insert on a moved-from registry");
-    }
-    const std::uint64_t hash = hash_name(name);
-    Shard& shard = shards_[shard_index(hash)];
-    ExclusiveHold hold(shard.lock);
-    if (ShardEntry* existing = shard.table.find(hash, name)) {
-        return std::exchange(existing->record, std::move(record));
-    }
-    void* memory = arena_.allocate(sizeof(ShardEntry), alignof(ShardEntry));
-    ShardEntry* entry = ::new (memory) ShardEntry(entries_, hash, std::move(name), std::move(record));
-    entries_ = entry;
-    entry_count_.store(entry_count_.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
-    shard.table.insert_new(entry, arena_);
-    return std::nullopt;
+void FormulasRegistry::refuse_insert_after_move() {
+    throw std::logic_error("FormulasRegistry::insert on a moved-from registry");
 }
 
 std::expected<ConstantRecord, RegistryError> FormulasRegistry::get(std::string_view name) const {
@@ -182,18 +166,19 @@ std::uint64_t FormulasRegistry::shard_len(std::size_t index) const {
     return shards_[index].table.size();
 }
 
+// Keys never change or move once stored, and live as long as the registry,
+// so the walk gathers views of them under the locks; they are then ordered,
+// and each name copied once, straight into its place in the list.
 std::vector<std::string> FormulasRegistry::sorted_names() const {
-    std::vector<std::string> names;
-    names.reserve(entry_count_.load(std::memory_order_relaxed));
+    NameViews keys;
     {
         HandOverHold hold;
         for (std::size_t i = 0; i < shard_amount_; ++i) {
             hold.move_to(shards_[i].lock);
-            shards_[i].table.for_each([&names](const ShardEntry& entry) { names.emplace_back(entry.key); });
+            shards_[i].table.for_each([&keys](const ShardEntry& entry) { keys.push_back(entry.key()); });
         }
     }
-    sort_names(names);
-    return names;
+    return sorted_copies(keys.names());
 }
 
 }  // namespace brenvalis::core

@@ -2,10 +2,9 @@
 
 #include <algorithm>
 #include <bit>
-#include <cstddef>
 #include <cstdint>
-#include <utility>
 
+#include "core/byte_copy.hpp"
 #include "core/little_endian.hpp"
 
 namespace brenvalis::core {
@@ -24,66 +23,46 @@ std::uint64_t prefix_key(std::string_view name) noexcept {
     return std::byteswap(word);
 }
 
-}  // namespace
-
-void order_short_list(std::span<const std::string_view> names, std::span<std::uint8_t, kShortList> order) {
-    const std::size_t n = names.size();
-    // Left uninitialised past n: only the first n entries are ever read.
+// Fills order[0..n) with the positions of the names in ascending order, by
+// an insertion sort that moves each name's key along with its position.
+// Strict comparisons: equal names keep their order.
+void order_short_list(std::span<const std::string_view> names, std::uint8_t* order) noexcept {
     std::uint64_t keys[kShortList];
-    for (std::size_t i = 0; i < n; ++i) {
-        keys[i] = prefix_key(names[i]);
-        order[i] = static_cast<std::uint8_t>(i);
-    }
-    // Insertion sort of the indices. Strict comparisons: equal names keep
-    // their order.
-    const auto less = [&](std::uint8_t a, std::uint8_t b) {
-        return keys[a] != keys[b] ? keys[a] < keys[b] : name_less(names[a], names[b]);
-    };
-    for (std::size_t i = 1; i < n; ++i) {
-        const std::uint8_t item = order[i];
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const std::uint64_t key = prefix_key(names[i]);
         std::size_t j = i;
-        while (j > 0 && less(item, order[j - 1])) {
+        while (j > 0 && (key != keys[j - 1] ? key < keys[j - 1] : name_less(names[i], names[order[j - 1]]))) {
+            keys[j] = keys[j - 1];
             order[j] = order[j - 1];
             --j;
         }
-        order[j] = item;
+        keys[j] = key;
+        order[j] = static_cast<std::uint8_t>(i);
     }
 }
 
-void sort_names(std::vector<std::string>& names) {
-    const std::size_t n = names.size();
-    if (n <= 1) {
-        return;
+}  // namespace
+
+std::vector<std::string> sorted_copies(std::span<const std::string_view> names, std::size_t room) {
+    // Empty strings first, each then filled where it stands.
+    std::vector<std::string> out(names.size());
+    if (room > names.size()) {
+        out.reserve(room);
     }
-    if (n > kShortList) {
-        std::stable_sort(names.begin(), names.end(),
-                         [](const std::string& a, const std::string& b) { return name_less(a, b); });
-        return;
-    }
-    // Sort indices, then move each string into place once: moving a
-    // std::string costs several times as much as moving a byte, and an
-    // insertion sort of the strings would move them about n^2/4 times.
-    std::string_view views[kShortList];
-    std::copy(names.begin(), names.end(), views);
-    std::uint8_t order[kShortList];
-    order_short_list(std::span(views, n), order);
-    // names[k] must receive the string now at names[order[k]]; follow each
-    // cycle once, marking a place done by making it its own source.
-    for (std::size_t start = 0; start < n; ++start) {
-        if (order[start] == start) {
-            continue;
+    if (names.size() <= kShortList) {
+        std::uint8_t order[kShortList];
+        order_short_list(names, order);
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            assign_text(out[i], names[order[i]]);
         }
-        std::string held = std::move(names[start]);
-        std::size_t k = start;
-        while (order[k] != start) {
-            const std::size_t source = order[k];
-            names[k] = std::move(names[source]);
-            order[k] = static_cast<std::uint8_t>(k);
-            k = source;
-        }
-        names[k] = std::move(held);
-        order[k] = static_cast<std::uint8_t>(k);
+        return out;
     }
+    std::vector<std::string_view> ordered(names.begin(), names.end());
+    std::stable_sort(ordered.begin(), ordered.end(), name_less);
+    for (std::size_t i = 0; i < ordered.size(); ++i) {
+        assign_text(out[i], ordered[i]);
+    }
+    return out;
 }
 
 }  // namespace brenvalis::core

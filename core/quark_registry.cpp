@@ -1,6 +1,5 @@
 #include "core/quark_registry.hpp"
 
-#include <algorithm>
 #include <array>
 
 #include "core/name_order.hpp"
@@ -36,46 +35,21 @@ QuarkRegistry QuarkRegistry::standard() {
     QuarkRegistry registry;
     registry.entries_.reserve(kStandardQuarks.size());
     for (const QuarkRow& row : kStandardQuarks) {
-        registry.insert(
-            Quark{std::string(row.name), row.generation, row.phi_exponent, row.mass_mev, row.mass_ratio, {}});
+        registry.insert_with([&row] {
+            return Quark{owned_text(row.name), row.generation, row.phi_exponent, row.mass_mev, row.mass_ratio, {}};
+        });
     }
     return registry;
 }
 
-void QuarkRegistry::insert(Quark quark) {
-    for (Entry& entry : entries_) {
-        if (entry.key == quark.name) {
-            entry.quark = std::move(quark);
-            return;
-        }
-    }
-    std::string key = quark.name;
-    entries_.emplace_back(std::move(key), std::move(quark));
-}
-
+// The keys are ordered as they stand and each name copied once, straight into
+// its place: nothing else can touch the keys while this runs.
 std::vector<std::string> QuarkRegistry::sorted_names() const {
-    std::vector<std::string> names;
-    names.reserve(std::max<std::size_t>(4, entries_.size()));
-    if (entries_.size() > kShortList) {
-        for (const Entry& entry : entries_) {
-            names.push_back(entry.key);
-        }
-        sort_names(names);
-        return names;
+    NameViews keys;
+    for (const Entry& entry : entries_) {
+        keys.push_back(entry.key);
     }
-    // Nothing else can touch the keys while this runs, so the order is worked
-    // out on the keys themselves and each name is copied once, straight into
-    // its place, instead of being copied and then moved about by the sort.
-    std::string_view keys[kShortList];
-    for (std::size_t i = 0; i < entries_.size(); ++i) {
-        keys[i] = entries_[i].key;
-    }
-    std::uint8_t order[kShortList];
-    order_short_list(std::span(keys, entries_.size()), order);
-    for (std::size_t i = 0; i < entries_.size(); ++i) {
-        names.emplace_back(keys[order[i]]);
-    }
-    return names;
+    return sorted_copies(keys.names(), 4);
 }
 
 const Quark* QuarkRegistry::find(std::string_view name) const {

@@ -3,17 +3,22 @@
 // Nothing ever looks a quark up or reads its numbers: the registry's only
 // observable outputs are its length and its sorted names, so the map's own
 // layout and iteration order never leak out. The map is a flat list of
-// (owned key, quark) entries searched from the front: with six entries at
+// (quark, owned key) entries searched from the front: with six entries at
 // most, that beats any hashed layout, and it costs one allocation where a
 // node-based map costs one per entry plus its buckets. Every listing builds a
-// registry, so that is most of what listing costs.
+// registry, so that is most of what listing costs; each quark is therefore
+// built straight into its entry and its key copied from it there.
 #pragma once
 
 #include <cstdint>
 #include <map>
+#include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
+
+#include "core/byte_copy.hpp"
 
 namespace brenvalis::core {
 
@@ -35,9 +40,16 @@ public:
     // The six quarks of the table, inserted in table order.
     static QuarkRegistry standard();
 
-    // Stores the quark under a copy of its name, replacing any earlier quark
-    // of the same name.
-    void insert(Quark quark);
+    // Stores the quark that `make()` returns under a copy of its name,
+    // replacing any earlier quark of the same name (whose key stays). The
+    // quark is built straight into a new entry.
+    template <class Make>
+    void insert_with(Make&& make);
+
+    // The same for a quark already made.
+    void insert(Quark quark) {
+        insert_with([&quark] { return std::move(quark); });
+    }
 
     std::uint64_t len() const noexcept { return entries_.size(); }
     std::vector<std::string> sorted_names() const;
@@ -47,11 +59,28 @@ public:
 
 private:
     struct Entry {
-        std::string key;
+        template <class Make>
+        explicit Entry(Make&& make) : quark(std::forward<Make>(make)()) {
+            assign_text(key, quark.name);
+        }
+
         Quark quark;
+        std::string key;
     };
 
     std::vector<Entry> entries_;
 };
+
+template <class Make>
+void QuarkRegistry::insert_with(Make&& make) {
+    Entry& added = entries_.emplace_back(std::forward<Make>(make));
+    for (Entry& entry : std::span(entries_).first(entries_.size() - 1)) {
+        if (entry.key == added.key) {
+            entry.quark = std::move(added.quark);
+            entries_.pop_back();
+            return;
+        }
+    }
+}
 
 }  // namespace brenvalis::core

@@ -26,29 +26,46 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <string>
+#include <new>
 #include <string_view>
 #include <utility>
 
 #include "core/arena.hpp"
+#include "core/byte_copy.hpp"
 #include "core/constant_record.hpp"
 #include "core/little_endian.hpp"
 
 namespace brenvalis::core {
 
-// One stored name with its record. `next_owned` threads every entry of a
-// registry into one list so that destroying them never has to visit shards.
-// The key is the entry's own copy of the name: when the record is replaced,
-// the key stays.
+// One stored name with its record, placed in an arena with its key's bytes
+// right behind it. The key is the entry's own copy of the name: when the
+// record is replaced, the key stays. `next_owner` threads the entries whose
+// record owns memory of its own into one list, so that tearing a registry
+// down visits those and nothing else.
 struct ShardEntry {
-    ShardEntry() = default;
-    ShardEntry(ShardEntry* next, std::uint64_t key_hash, std::string&& stored_key, ConstantRecord&& stored)
-        : next_owned(next), hash(key_hash), key(std::move(stored_key)), record(std::move(stored)) {}
+    // Allocates the entry in `arena`, copies `key` behind it and builds the
+    // record that `make()` returns straight into it. Nothing else refers to
+    // the entry yet.
+    template <class Make>
+    static ShardEntry* create(Arena& arena, std::uint64_t key_hash, std::string_view key, Make&& make) {
+        void* memory = arena.allocate(sizeof(ShardEntry) + key.size(), alignof(ShardEntry));
+        auto* entry = ::new (memory) ShardEntry(key_hash, key.size(), std::forward<Make>(make));
+        copy_bytes(reinterpret_cast<char*>(entry + 1), key.data(), key.size());
+        return entry;
+    }
 
-    ShardEntry* next_owned = nullptr;
-    std::uint64_t hash = 0;
-    std::string key;
+    std::string_view key() const noexcept { return {reinterpret_cast<const char*>(this + 1), key_size}; }
+
+    std::uint64_t hash;
+    std::size_t key_size;
+    ShardEntry* next_owner = nullptr;
+    bool on_owner_list = false;
     ConstantRecord record;
+
+private:
+    template <class Make>
+    ShardEntry(std::uint64_t key_hash, std::size_t size, Make&& make)
+        : hash(key_hash), key_size(size), record(std::forward<Make>(make)()) {}
 };
 
 namespace shard_probe {
@@ -118,7 +135,7 @@ public:
             const std::uint64_t group = load_group(ctrl + base);
             for (std::uint64_t m = shard_probe::match_byte(group, tag); m != 0; m = shard_probe::clear_lowest(m)) {
                 ShardEntry* entry = slots[base + shard_probe::lowest_slot(m)];
-                if (entry->hash == hash && same_bytes(entry->key, key)) {
+                if (entry->hash == hash && same_bytes(entry->key(), key)) {
                     return entry;
                 }
             }

@@ -141,8 +141,8 @@ private:
 }  // namespace
 
 Outcome<void> bind_fastcall_matching(const CallSignature& signature, PyObject* const* args, Py_ssize_t nargsf,
-                                     PyObject* kwnames, std::span<PyObject*> slots) {
-    Binder binder(signature, slots);
+                                     PyObject* kwnames, PyObject** slots) {
+    Binder binder(signature, std::span(slots, signature.slot_count()));
     const Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
     if (Outcome<void> r = binder.positional(args, nargs); !r) {
         return r;

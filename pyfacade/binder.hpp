@@ -23,9 +23,12 @@ template <const CallSignature& Signature>
 using BoundSlots = std::array<PyObject*, Signature.slot_count()>;
 
 // The vectorcall form in full: positional arguments, then each keyword
-// matched against the declared names.
+// matched against the declared names; `slots` has signature.slot_count()
+// entries. (A plain pointer: with a span the arguments no longer fit the
+// registers, and every entry shell would set up a frame for the call it
+// rarely makes.)
 Outcome<void> bind_fastcall_matching(const CallSignature& signature, PyObject* const* args, Py_ssize_t nargsf,
-                                     PyObject* kwnames, std::span<PyObject*> slots);
+                                     PyObject* kwnames, PyObject** slots);
 
 // Vectorcall form: `nargsf` may carry PY_VECTORCALL_ARGUMENTS_OFFSET; keyword
 // values follow the positional ones in `args`. `slots` must have exactly
@@ -59,7 +62,7 @@ inline Outcome<void> bind_fastcall(const CallSignature& signature, PyObject* con
             }
         }
     }
-    return bind_fastcall_matching(signature, args, nargsf, kwnames, slots);
+    return bind_fastcall_matching(signature, args, nargsf, kwnames, slots.data());
 }
 
 // Tuple-and-dict form, as a tp_new slot receives its arguments (kwargs may be null).

@@ -63,12 +63,6 @@ namespace {
     return ErrorValue::with_message(PyExc_KeyError, error.message());
 }
 
-PyRef new_str(std::string_view text) {
-    return checked_result(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
-}
-
-PyRef new_float(double value) { return checked_result(PyFloat_FromDouble(value)); }
-
 PyRef new_str_list(const std::vector<std::string>& items) {
     PyRef list = checked_result(PyList_New(static_cast<Py_ssize_t>(items.size())));
     for (std::size_t i = 0; i < items.size(); ++i) {

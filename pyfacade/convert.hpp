@@ -9,6 +9,7 @@
 
 #include "core/registry_error.hpp"
 #include "pyfacade/error_value.hpp"
+#include "pyfacade/guard.hpp"
 #include "pyfacade/py_ref.hpp"
 
 namespace brenvalis::pyfacade {
@@ -69,8 +70,10 @@ ErrorValue key_error(const core::RegistryError& error);
 
 // Result objects. A null from the interpreter here is an internal failure
 // ("Python API call failed") after the pending exception has been printed.
-PyRef new_str(std::string_view text);
-PyRef new_float(double value);
+inline PyRef new_str(std::string_view text) {
+    return checked_result(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+}
+inline PyRef new_float(double value) { return checked_result(PyFloat_FromDouble(value)); }
 PyRef new_str_list(const std::vector<std::string>& items);
 
 }  // namespace brenvalis::pyfacade

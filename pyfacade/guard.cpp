@@ -98,12 +98,9 @@ void report_unraisable_internal_failure() {
     PyErr_SetRaisedException(pending.release());
 }
 
-PyRef checked_result(PyObject* new_reference) {
-    if (new_reference == nullptr) [[unlikely]] {
-        PyErr_Print();
-        core::fail("Python API call failed");
-    }
-    return PyRef::steal(new_reference);
+[[gnu::cold]] void fail_result_creation() {
+    PyErr_Print();
+    core::fail("Python API call failed");
 }
 
 }  // namespace brenvalis::pyfacade

@@ -37,16 +37,24 @@ namespace detail {
 extern constinit thread_local std::uint32_t guard_depth;
 
 // The thread's counter is looked up once per entry: in a module loaded with
-// dlopen each lookup is a call into the dynamic loader.
+// dlopen each lookup is a call into the dynamic loader. GCC and Clang treat a
+// thread-local's address as cheap to recompute and would look it up again on
+// the way out; passing the pointer through an empty asm statement makes it
+// an opaque value that they keep instead.
 class DepthScope {
 public:
-    DepthScope() noexcept : depth_(guard_depth) { ++depth_; }
-    ~DepthScope() { --depth_; }
+    DepthScope() noexcept : depth_(&guard_depth) {
+#if defined(__GNUC__)
+        asm("" : "+r"(depth_));
+#endif
+        ++*depth_;
+    }
+    ~DepthScope() { --*depth_; }
     DepthScope(const DepthScope&) = delete;
     DepthScope& operator=(const DepthScope&) = delete;
 
 private:
-    std::uint32_t& depth_;
+    std::uint32_t* depth_;
 };
 
 // Called from a catch-all handler: rethrows the unwind that ends a thread
@@ -123,7 +131,14 @@ void guard_dealloc(Body&& body) {
 
 // Result objects the interpreter failed to create. The pending exception is
 // printed (which clears it) and the entry ends with the internal failure
-// "Python API call failed".
-PyRef checked_result(PyObject* new_reference);
+// "Python API call failed". Inline: every result of every entry passes here.
+[[noreturn]] void fail_result_creation();
+
+inline PyRef checked_result(PyObject* new_reference) {
+    if (new_reference == nullptr) [[unlikely]] {
+        fail_result_creation();
+    }
+    return PyRef::steal(new_reference);
+}
 
 }  // namespace brenvalis::pyfacade

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "core/byte_copy.hpp"
 #include "core/decimal_text.hpp"
 
 namespace brenvalis::pyfacade {
@@ -54,11 +55,17 @@ char* write_exponent(char* p, int exponent) noexcept {
 
 }  // namespace
 
-void append_json_string(std::string& out, std::string_view s) {
+namespace {
+
+// The longest text write_json_string can make of s: each byte as \u00xx,
+// between quotes.
+constexpr std::size_t json_string_bound(std::string_view s) { return 2 + 6 * s.size(); }
+
+// Unescaped stretches are copied whole; names and units rarely hold anything
+// to escape, so this is usually one copy between two quotes.
+char* write_json_string(char* p, std::string_view s) noexcept {
     static constexpr char kHex[] = "0123456789abcdef";
-    out.push_back('"');
-    // Copy unescaped stretches in one append each; names and units rarely
-    // hold anything to escape, so this is usually a single append.
+    *p++ = '"';
     std::size_t run_start = 0;
     for (std::size_t i = 0; i < s.size(); ++i) {
         const auto byte = static_cast<unsigned char>(s[i]);
@@ -66,28 +73,32 @@ void append_json_string(std::string& out, std::string_view s) {
         if (escape == 0) {
             continue;
         }
-        out.append(s.data() + run_start, i - run_start);
+        core::copy_bytes(p, s.data() + run_start, i - run_start);
+        p += i - run_start;
         run_start = i + 1;
+        *p++ = '\\';
+        *p++ = escape;
         if (escape == 'u') {
-            const char text[6] = {'\\', 'u', '0', '0', kHex[byte >> 4], kHex[byte & 0xF]};
-            out.append(text, sizeof text);
-        } else {
-            const char text[2] = {'\\', escape};
-            out.append(text, sizeof text);
+            *p++ = '0';
+            *p++ = '0';
+            *p++ = kHex[byte >> 4];
+            *p++ = kHex[byte & 0xF];
         }
     }
-    out.append(s.data() + run_start, s.size() - run_start);
-    out.push_back('"');
+    core::copy_bytes(p, s.data() + run_start, s.size() - run_start);
+    p += s.size() - run_start;
+    *p++ = '"';
+    return p;
 }
 
-void append_json_number(std::string& out, double value) {
+// At most kNumberBuffer bytes.
+char* write_json_number(char* p, double value) noexcept {
     if (!std::isfinite(value)) {
-        out.append("null");
-        return;
+        std::memcpy(p, "null", 4);
+        return p + 4;
     }
     const core::ShortestDigits d = core::shortest_digits(value);
-    char text[kNumberBuffer];
-    char* p = text;
+    const auto count = static_cast<std::size_t>(d.count);
     if (d.negative) {
         *p++ = '-';
     }
@@ -96,56 +107,88 @@ void append_json_number(std::string& out, double value) {
         if (integral_digits <= 0) {
             *p++ = '0';
             *p++ = '.';
-            std::memset(p, '0', static_cast<std::size_t>(-integral_digits));
-            p += -integral_digits;
-            std::memcpy(p, d.digits, static_cast<std::size_t>(d.count));
-            p += d.count;
-        } else if (d.count <= integral_digits) {
+            p = core::write_zeros(p, static_cast<std::size_t>(-integral_digits));
+            core::copy_bytes(p, d.digits, count);
+            return p + count;
+        }
+        const auto integral = static_cast<std::size_t>(integral_digits);
+        if (count <= integral) {
             // Integral: the trailing ".0" keeps a JSON reader from making an int.
-            std::memcpy(p, d.digits, static_cast<std::size_t>(d.count));
-            p += d.count;
-            std::memset(p, '0', static_cast<std::size_t>(integral_digits - d.count));
-            p += integral_digits - d.count;
+            core::copy_bytes(p, d.digits, count);
+            p = core::write_zeros(p + count, integral - count);
             *p++ = '.';
             *p++ = '0';
-        } else {
-            std::memcpy(p, d.digits, static_cast<std::size_t>(integral_digits));
-            p += integral_digits;
-            *p++ = '.';
-            std::memcpy(p, d.digits + integral_digits, static_cast<std::size_t>(d.count - integral_digits));
-            p += d.count - integral_digits;
+            return p;
         }
-    } else {
-        *p++ = d.digits[0];
-        if (d.count > 1) {
-            *p++ = '.';
-            std::memcpy(p, d.digits + 1, static_cast<std::size_t>(d.count - 1));
-            p += d.count - 1;
-        }
-        *p++ = 'e';
-        p = write_exponent(p, d.exponent);
+        core::copy_bytes(p, d.digits, integral);
+        p += integral;
+        *p++ = '.';
+        core::copy_bytes(p, d.digits + integral, count - integral);
+        return p + (count - integral);
     }
-    out.append(text, static_cast<std::size_t>(p - text));
+    *p++ = d.digits[0];
+    if (count > 1) {
+        *p++ = '.';
+        core::copy_bytes(p, d.digits + 1, count - 1);
+        p += count - 1;
+    }
+    *p++ = 'e';
+    return write_exponent(p, d.exponent);
+}
+
+// Copies a literal's characters, without its NUL; the length is a constant,
+// so the copy is a few moves.
+template <std::size_t N>
+char* write_literal(char* p, const char (&text)[N]) noexcept {
+    std::memcpy(p, text, N - 1);
+    return p + (N - 1);
+}
+
+// Appends what `write` produces, into room for `bound` bytes reserved once;
+// the string ends up as long as what was written (the callback returns that
+// size, never the one it is given: see core/byte_copy.hpp).
+template <class Write>
+void append_written(std::string& out, std::size_t bound, Write&& write) {
+    const std::size_t at = out.size();
+    out.resize_and_overwrite(at + bound, [at, &write](char* p, std::size_t) noexcept {
+        return static_cast<std::size_t>(write(p + at) - p);
+    });
+}
+
+}  // namespace
+
+void append_json_string(std::string& out, std::string_view s) {
+    append_written(out, json_string_bound(s), [s](char* p) noexcept { return write_json_string(p, s); });
+}
+
+void append_json_number(std::string& out, double value) {
+    append_written(out, kNumberBuffer, [value](char* p) noexcept { return write_json_number(p, value); });
 }
 
 // A NaN or infinite value or uncertainty comes out as null from
-// append_json_number itself.
+// write_json_number itself. The whole text is written in one go into room
+// for its longest form.
 void write_datasheet(std::string& out, const core::ConstantRecord& record) {
-    out.append(R"({"name":)");
-    append_json_string(out, record.name);
-    out.append(R"(,"status":)");
-    append_json_string(out, core::status_text(record.status));
-    out.append(R"(,"uncertainty":)");
-    if (record.uncertainty.has_value()) {
-        append_json_number(out, *record.uncertainty);
-    } else {
-        out.append("null");
-    }
-    out.append(R"(,"units":)");
-    append_json_string(out, record.units);
-    out.append(R"(,"value":)");
-    append_json_number(out, record.value);
-    out.push_back('}');
+    const std::string_view name = record.name();
+    const std::string_view status = core::status_text(record.status);
+    const std::string_view units = record.units();
+    constexpr std::size_t kFixed = sizeof R"({"name":,"status":,"uncertainty":,"units":,"value":})" - 1;
+    const std::size_t bound =
+        kFixed + json_string_bound(name) + json_string_bound(status) + json_string_bound(units) + 2 * kNumberBuffer;
+    append_written(out, bound, [&](char* p) noexcept {
+        p = write_literal(p, R"({"name":)");
+        p = write_json_string(p, name);
+        p = write_literal(p, R"(,"status":)");
+        p = write_json_string(p, status);
+        p = write_literal(p, R"(,"uncertainty":)");
+        p = record.uncertainty.has_value() ? write_json_number(p, *record.uncertainty) : write_literal(p, "null");
+        p = write_literal(p, R"(,"units":)");
+        p = write_json_string(p, units);
+        p = write_literal(p, R"(,"value":)");
+        p = write_json_number(p, record.value);
+        *p++ = '}';
+        return p;
+    });
 }
 
 }  // namespace brenvalis::pyfacade

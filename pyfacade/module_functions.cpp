@@ -37,7 +37,6 @@ Outcome<PyRef> get_constant_impl(std::string_view name) {
         if (!record) {
             return std::unexpected(key_error(record.error()));
         }
-        text.reserve(160);
         write_datasheet(text, *record);
     }
 

@@ -58,6 +58,15 @@ TEST(JsonText, StringEscaping) {
     for (const Case& c : cases) {
         EXPECT_EQ(json_string(c.input), c.text);
     }
+    // Text is written into room reserved for its longest form, six bytes a
+    // byte: the worst case must fit exactly, after text already there.
+    std::string worst = "prefix";
+    append_json_string(worst, std::string(40, '\x01'));
+    std::string expected = "prefix\"";
+    for (int i = 0; i < 40; ++i) {
+        expected += "\\u0001";
+    }
+    EXPECT_EQ(worst, expected + "\"");
 }
 
 TEST(JsonText, NumberLayout) {
@@ -127,6 +136,20 @@ TEST(JsonText, DatasheetFields) {
     ConstantRecord quoted = ConstantRecord::seed("a\"b\\c", 0.0, "m\n/s");
     quoted.uncertainty = -0.0;
 
+    // Every byte of the texts escaped, and both numbers at their longest.
+    ConstantRecord longest =
+        ConstantRecord::seed(std::string(20, '\x1f'), -2.2250738585072014e-308, std::string(20, '"'));
+    longest.uncertainty = -1.7976931348623157e308;
+    std::string longest_text = R"({"name":")";
+    for (int i = 0; i < 20; ++i) {
+        longest_text += R"(\u001f)";
+    }
+    longest_text += R"(","status":"Seed","uncertainty":-1.7976931348623157e+308,"units":")";
+    for (int i = 0; i < 20; ++i) {
+        longest_text += R"(\")";
+    }
+    longest_text += R"(","value":-2.2250738585072014e-308})";
+
     struct Case {
         const ConstantRecord& record;
         std::string_view text;
@@ -138,6 +161,7 @@ TEST(JsonText, DatasheetFields) {
         {nan_value, R"({"name":"n","status":"Seed","uncertainty":null,"units":"count","value":null})"},
         {inf_value, R"({"name":"i","status":"Seed","uncertainty":null,"units":"count","value":null})"},
         {quoted, R"({"name":"a\"b\\c","status":"Seed","uncertainty":-0.0,"units":"m\n/s","value":0.0})"},
+        {longest, longest_text},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(datasheet(c.record), c.text);

@@ -66,9 +66,12 @@ TEST(QuarkRegistry, SortedNamesAndEmptyRegistry) {
 TEST(QuarkRegistry, InsertReplacesSameName) {
     QuarkRegistry registry = QuarkRegistry::new_();
     registry.insert(Quark{"up", 1, 12, 1.0, 2.0, {}});
+    registry.insert(Quark{"down", 1, 11, 5.0, 6.0, {}});
     registry.insert(Quark{"up", 1, 12, 3.0, 4.0, {}});
-    EXPECT_EQ(registry.len(), 1u);
+    EXPECT_EQ(registry.len(), 2u);
     EXPECT_EQ(registry.find("up")->mass_mev, 3.0);
+    EXPECT_EQ(registry.find("down")->mass_mev, 5.0);
+    EXPECT_EQ(registry.sorted_names(), (std::vector<std::string>{"down", "up"}));
 }
 
 }  // namespace

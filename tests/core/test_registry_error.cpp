@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <system_error>
+#include <vector>
 
 #include "core/constant_record.hpp"
 #include "core/registry_error.hpp"
@@ -59,46 +62,103 @@ TEST(RegistryError, AppendMessageAddsToWhatIsThere) {
     EXPECT_EQ(out, "prefix: constant `b3` not found in registry");
 }
 
-TEST(ConstantRecord, ConstructorsAndDeepCopies) {
-    const ConstantRecord seed = ConstantRecord::seed("b3", 24.0, "dimensionless");
-    EXPECT_EQ(seed.name, "b3");
-    EXPECT_EQ(seed.value, 24.0);
-    EXPECT_EQ(seed.units, "dimensionless");
-    EXPECT_FALSE(seed.uncertainty.has_value());
-    EXPECT_EQ(seed.status, ConstantStatus::Seed);
-    EXPECT_FALSE(seed.formula.has_value());
-    EXPECT_TRUE(seed.depends_on.empty());
+std::vector<std::string_view> names_of(NameListView list) { return {list.begin(), list.end()}; }
 
-    ConstantRecord derived = ConstantRecord::derived("topo_gen_check", "chi_eff / b3", "count", {"chi_eff", "b3"});
-    EXPECT_EQ(derived.status, ConstantStatus::Pending);
-    EXPECT_FALSE(std::signbit(derived.value));
-    EXPECT_EQ(derived.value, 0.0);
-    EXPECT_EQ(derived.formula, "chi_eff / b3");
-    EXPECT_EQ(derived.depends_on, (NameList{"chi_eff", "b3"}));
-    EXPECT_EQ(derived.depends_on.size(), 2u);
-    EXPECT_EQ(derived.depends_on[0], "chi_eff");
-    EXPECT_EQ(derived.depends_on[1], "b3");
+// The record's texts share one block, inside the record when short and one
+// allocation otherwise; every case is checked as made, as copied, as moved
+// and after its source is gone, so a copy that shared the block or a move
+// that left it behind would show (under the sanitizers as a use after free).
+// A case without a formula is made as a seed record.
+TEST(ConstantRecord, TextsSurviveCopiesAndMoves) {
+    const std::string long_name(300, 'x');  // a length prefix of two bytes
+    const std::string edge(128, 'y');       // the first length needing two
+    struct Case {
+        std::string_view name;
+        std::string_view units;
+        std::optional<std::string_view> formula;
+        std::vector<std::string_view> depends_on;
+        bool owns_allocation;
+    };
+    const Case cases[] = {
+        {"b3", "dimensionless", std::nullopt, {}, false},
+        {"", "", std::nullopt, {}, false},
+        {"n_gen_sq", "count", "n_gen * n_gen", {"n_gen"}, false},
+        {"topo_gen_check", "count", "chi_eff / b3", {"chi_eff", "b3"}, false},
+        {"sterile_check", "count", "roots_total - visible_sector", {"roots_total", "visible_sector"}, true},
+        {"w0_central", "dimensionless", "-1", {}, false},
+        // An empty formula is still a formula, and names may be empty or hold a NUL.
+        {"e", "", "", {"", std::string_view("a\0b", 3)}, false},
+        {long_name, edge, long_name, {long_name, edge, "last"}, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name.substr(0, 20));
+        const auto expect_texts = [&c](const ConstantRecord& r) {
+            EXPECT_EQ(r.name(), c.name);
+            EXPECT_EQ(r.units(), c.units);
+            EXPECT_EQ(r.formula(), c.formula);
+            EXPECT_EQ(names_of(r.depends_on()), c.depends_on);
+            ASSERT_EQ(r.depends_on().size(), c.depends_on.size());
+            for (std::size_t i = 0; i < c.depends_on.size(); ++i) {
+                EXPECT_EQ(r.depends_on()[i], c.depends_on[i]);
+            }
+            EXPECT_EQ(r.owns_allocation(), c.owns_allocation);
+            EXPECT_EQ(r.status, c.formula ? ConstantStatus::Pending : ConstantStatus::Seed);
+            EXPECT_FALSE(r.uncertainty.has_value());
+        };
+        const ConstantRecord made = c.formula ? ConstantRecord::derived(c.name, *c.formula, c.units, c.depends_on)
+                                              : ConstantRecord::seed(c.name, 24.0, c.units);
+        expect_texts(made);
 
-    ConstantRecord copy = derived;
-    copy.depends_on.push_back("changed");
-    copy.formula->append(" + 1");
-    EXPECT_EQ(derived.depends_on, (NameList{"chi_eff", "b3"}));
-    EXPECT_EQ(derived.formula, "chi_eff / b3");
+        std::optional<ConstantRecord> source(made);
+        const ConstantRecord copy = *source;
+        EXPECT_EQ(copy, made);
+        ConstantRecord moved = std::move(*source);
+        source.reset();
+        expect_texts(copy);
+        expect_texts(moved);
 
-    // Names of any length and content keep their bytes and their order: the
-    // lengths are stored in base 128, so 127, 128 and 300 bytes take one,
-    // two and two length bytes, and an empty name or a NUL is a name too.
-    const std::string long_name(300, 'x');
-    const std::string edge(128, 'y');
-    const NameList names{"", std::string_view("a\0b", 3), long_name, std::string(127, 'z'), edge, "last"};
-    ASSERT_EQ(names.size(), 6u);
-    EXPECT_EQ(names[0], "");
-    EXPECT_EQ(names[1], std::string_view("a\0b", 3));
-    EXPECT_EQ(names[2], long_name);
-    EXPECT_EQ(names[3], std::string(127, 'z'));
-    EXPECT_EQ(names[4], edge);
-    EXPECT_EQ(names[5], "last");
-    EXPECT_NE(names, (NameList{"", std::string_view("a\0b", 3), long_name, std::string(127, 'z'), edge}));
+        ConstantRecord assigned = ConstantRecord::seed("other", 1.0, "count");
+        assigned = copy;
+        EXPECT_EQ(assigned, made);
+        assigned = ConstantRecord::derived(long_name, long_name, long_name, {});  // replaces an allocation too
+        assigned = std::move(moved);
+        expect_texts(assigned);
+    }
+}
+
+// Every field takes part in equality, and texts are compared by content, not
+// by where they sit.
+TEST(ConstantRecord, EqualityLooksAtEveryField) {
+    const ConstantRecord base = ConstantRecord::derived("x", "y + 1", "MeV", {"y", "z"});
+    ConstantRecord other_value = base;
+    other_value.value = -0.5;
+    ConstantRecord other_uncertainty = base;
+    other_uncertainty.uncertainty = 0.0;
+    ConstantRecord other_status = base;
+    other_status.status = ConstantStatus::External;
+    const ConstantRecord unequal[] = {
+        ConstantRecord::derived("x2", "y + 1", "MeV", {"y", "z"}),
+        ConstantRecord::derived("x", "y + 2", "MeV", {"y", "z"}),
+        ConstantRecord::derived("x", "y + 1", "eV", {"y", "z"}),
+        ConstantRecord::derived("x", "y + 1", "MeV", {"y"}),
+        ConstantRecord::derived("x", "y + 1", "MeV", {"z", "y"}),
+        ConstantRecord::derived("x", "y + 1", "MeV", {"yz"}),
+        // The same bytes split differently between name and units.
+        ConstantRecord::derived("xy", " + 1", "MeV", {"y", "z"}),
+        ConstantRecord::seed("x", 0.0, "MeV"),
+        other_value,
+        other_uncertainty,
+        other_status,
+    };
+    for (const ConstantRecord& record : unequal) {
+        EXPECT_NE(record, base) << record.name() << " " << record.units();
+    }
+    EXPECT_EQ(ConstantRecord::derived("x", "y + 1", "MeV", {"y", "z"}), base);
+    // A formula that is the text of a number equals the same text given as is.
+    EXPECT_EQ(ConstantRecord::derived("v", FormulaNumber(246220.0), "MeV"),
+              ConstantRecord::derived("v", "246220", "MeV", {}));
+    EXPECT_NE(ConstantRecord::seed("s", 1.0, "count"), ConstantRecord::derived("s", "", "count", {}));
+    EXPECT_FALSE(std::signbit(ConstantRecord::derived("p", "q", "count", {}).value));
 }
 
 TEST(ConstantStatus, Texts) {
