@@ -65,7 +65,7 @@ struct Argument<double> {
 
 inline Outcome<PyRef> to_result(PyRef&& object) { return std::move(object); }
 inline Outcome<PyRef> to_result(double value) { return new_float(value); }
-inline Outcome<PyRef> to_result(bool value) { return PyRef::borrow(value ? Py_True : Py_False); }
+inline Outcome<PyRef> to_result(bool value) { return PyRef::immortal(value ? Py_True : Py_False); }
 inline Outcome<PyRef> to_result(std::string_view text) { return new_str(text); }
 inline Outcome<PyRef> to_result(const std::vector<std::string>& items) { return new_str_list(items); }
 

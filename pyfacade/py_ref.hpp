@@ -41,6 +41,10 @@ public:
 
     // Adopts a new reference (null allowed: the handle is then empty).
     [[nodiscard]] static PyRef steal(PyObject* obj) noexcept { return PyRef(obj); }
+    // A reference to an immortal object (True, False, None): from 3.12 on the
+    // interpreter never moves their counts, and its own Py_RETURN_TRUE hands
+    // them out without an increment, as this does.
+    [[nodiscard]] static PyRef immortal(PyObject* obj) noexcept { return PyRef(obj); }
     // Adds a reference to a borrowed object (null allowed).
     [[nodiscard]] static PyRef borrow(PyObject* obj) noexcept {
         Py_XINCREF(obj);
