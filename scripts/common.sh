@@ -8,6 +8,9 @@ project_root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 # adds, and where the root keeps its own copy of the project.
 newer_pythons="${BRENVALIS_NEWER_PYTHONS:-3.14 3.15}"
 root_copy=/work/brenvalis
+# What the root's compilers build wheels for besides x86_64; each target's
+# wheels are tested in the root of that architecture, under emulation.
+cross_targets_of_root=aarch64
 
 # Why the testing root cannot be used on this machine; nothing when it can.
 testing_root_unavailable() {
@@ -145,5 +148,27 @@ sync_into_root() {
             [ -e "$file" ] && printf '%s\0' "$file"
         done) |
         tar -C "$project_root" --null -T - -cf - | tar -C "$dest" -xpf -
+}
+
+# Debian's name for an architecture that compilers call $1 (aarch64: arm64).
+debian_arch() {
+    case "$1" in
+        aarch64) echo arm64 ;;
+        x86_64) echo amd64 ;;
+        *) echo "$1" ;;
+    esac
+}
+
+# Cross-builds the C++ core tests and their tools for $1 (aarch64) in the
+# amd64 testing root, into build/cpp-tests-$1 of the root's copy, with the
+# root's cross compiler and warnings as errors; only the targets in
+# BUILD_TARGETS when it is set.
+cross_build_core_tests() {
+    local target="$1"
+    bash "$project_root/scripts/testing-root.sh" run /bin/bash -c '
+        cd "$1" && source scripts/common.sh
+        BUILD_TARGETS="$3" build_core_tests "build/cpp-tests-$2" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+            -DCMAKE_TOOLCHAIN_FILE="$1/scripts/toolchains/$2-linux-gnu.cmake"
+    ' bash "$root_copy" "$target" "${BUILD_TARGETS:-}"
 }
 

@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
-# The tests on the CPython versions this machine's Debian does not carry,
-# inside a Debian testing root (scripts/testing-root.sh makes and caches it):
-# the C++ core tests built by the root's newer g++ with warnings as errors;
-# on CPython 3.14 and 3.15 the pytest suite, the stub check and the embedding
-# host; on their debug builds the pytest suite under PYTHONMALLOC=debug and
-# -X dev. The root works on its own copy of the project, so its builds and
-# environments never mix with this machine's.
+# The tests on the CPython versions and machines this one's Debian does not
+# carry, inside Debian testing roots (scripts/testing-root.sh makes and caches
+# them): in the amd64 root, the C++ core tests built by its newer g++ with
+# warnings as errors; on CPython 3.14 and 3.15 the pytest suite, the stub
+# check and the embedding host; on their debug builds the pytest suite under
+# PYTHONMALLOC=debug and -X dev. Then the C++ core tests cross-built there for
+# aarch64 and run in the arm64 root, under emulation. (The aarch64 wheels and
+# their pytest runs are the release's: scripts/check-dist.sh.) The roots work
+# on their own copies of the project, so their builds and environments never
+# mix with this machine's.
 #
 # Needs root on Linux. Anywhere else it prints one line saying why it was
 # skipped and succeeds, so a test run without root still passes; where it can
@@ -16,7 +19,7 @@ cd "$project_root"
 
 reason="$(testing_root_unavailable)"
 if [ -n "$reason" ]; then
-    echo "== CPython $newer_pythons in the Debian testing root: skipped ($reason) =="
+    echo "== CPython $newer_pythons and $cross_targets_of_root in the Debian testing roots: skipped ($reason) =="
     exit 0
 fi
 
@@ -28,4 +31,15 @@ bash scripts/testing-root.sh run /bin/bash -c '
     cd "$1"
     BRENVALIS_PYTHONS="$2" BRENVALIS_DEBUG_PYTHONS="$2" exec bash scripts/test.sh
 ' bash "$root_copy" "$newer_pythons"
-echo "== the testing root's checks passed in $((SECONDS - start)) s =="
+
+for target in $cross_targets_of_root; do
+    arch="$(debian_arch "$target")"
+    echo "== C++ core tests for $target: cross-built in the amd64 root, run in the $arch root under emulation =="
+    cross_build_core_tests "$target"
+    target_root="$(bash scripts/testing-root.sh --arch "$arch" ensure)"
+    mkdir -p "$target_root$root_copy/build"
+    cp "$root$root_copy/build/cpp-tests-$target/core_tests" scripts/run-gtest-each.sh "$target_root$root_copy/build/"
+    bash scripts/testing-root.sh --arch "$arch" run /bin/bash -c \
+        "cd $root_copy/build && uname -m && bash run-gtest-each.sh ./core_tests"
+done
+echo "== the testing roots' checks passed in $((SECONDS - start)) s =="
