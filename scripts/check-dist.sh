@@ -3,12 +3,15 @@
 # will meet it: the files in it, twine's and check-wheel-contents' checks,
 # each wheel's manylinux tag, then every wheel installed without a build step
 # into a fresh environment of its own interpreter, where the whole pytest
-# suite and the stub check run against the installed package (for the
-# wheels of the Debian testing root, inside the root), and last the sdist
-# built and installed in a fresh environment, with a smoke test.
+# suite and the stub check run against the installed package: the wheels of
+# the Debian testing roots inside the root of their architecture (aarch64
+# under emulation), and last the sdist built and installed in a fresh
+# environment, with a smoke test.
 #
-# Inside the root the script is run as `check-dist.sh --installed-only`: the
+# Inside a root the script is run as `check-dist.sh --installed-only`: the
 # wheels in the root's dist/, each installed and tested with its interpreter.
+# BRENVALIS_WHEEL_TEST_WORKERS, when set, spreads each pytest run over that
+# many processes (pytest-xdist), for the emulated runs.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 cd "$project_root"
@@ -16,11 +19,11 @@ cd "$project_root"
 export CMAKE_BUILD_PARALLEL_LEVEL="${CMAKE_BUILD_PARALLEL_LEVEL:-2}"
 dist="$project_root/dist"
 work="$project_root/build/dist-check"
+mode="${1:-}"
 
 read_release_pythons pythons
 versions=("${pythons[@]%% *}")
-tools="$(ensure_dist_tools)"
-version="$("$tools/python" -c 'import tomllib; print(tomllib.load(open("pyproject.toml", "rb"))["project"]["version"])')"
+version="$("${pythons[0]#* }" -c 'import tomllib; print(tomllib.load(open("pyproject.toml", "rb"))["project"]["version"])')"
 
 # The number writer's property tests drive a tool of the C++ test build;
 # scripts/test.sh has built it already.
@@ -38,9 +41,17 @@ mkdir -p "$work/run"
 # Commands that import brenvalis run here, where no source tree is in reach.
 run="$work/run"
 
-if [ "${1:-}" != --installed-only ]; then
-    # The root's wheels are expected wherever the root can be made.
-    [ -z "$(testing_root_unavailable)" ] && versions+=($newer_pythons)
+if [ "$mode" != --installed-only ]; then
+    tools="$(ensure_dist_tools)"
+    # The roots' wheels are expected wherever the roots can be made.
+    if [ -z "$(testing_root_unavailable)" ]; then
+        for python_version in $newer_pythons; do
+            versions+=("$python_version")
+            for target in $cross_targets_of_root; do
+                versions+=("$python_version:$target")
+            done
+        done
+    fi
     echo "== files in dist/ =="
     "$tools/python" scripts/check_dist_files.py "$dist" "${versions[@]}"
 
@@ -68,14 +79,15 @@ fi
 # a fresh environment, with the whole pytest suite and the stub check run
 # against it where no source tree is in reach.
 check_installed_wheel() {
-    local python_version="$1" python="$2" wheels venv
+    local python_version="$1" python="$2" wheels venv workers="${BRENVALIS_WHEEL_TEST_WORKERS:-}"
     wheels=("$dist"/brenvalis-"$version"-cp"${python_version/./}"-*.whl)
     echo "== $(basename "${wheels[0]}"): installed into a fresh CPython $python_version environment =="
     venv="$work/wheel-$python_version"
     "$python" -m venv "$venv"
-    "$venv/bin/python" -m pip install --quiet --upgrade pip
+    # This machine's interpreters may bundle an old pip; the roots' are new.
+    [ -n "${BRENVALIS_TESTING_ROOT:-}" ] || "$venv/bin/python" -m pip install --quiet --upgrade pip
     # --only-binary: the package comes from the wheel as it is, nothing is built.
-    "$venv/bin/python" -m pip install --quiet --only-binary :all: "${wheels[0]}[test]"
+    "$venv/bin/python" -m pip install --quiet --only-binary :all: "${wheels[0]}[test]" ${workers:+pytest-xdist}
     (
         cd "$run"
         "$venv/bin/python" -c '
@@ -86,7 +98,7 @@ where = Path(brenvalis._tolvane_core.__file__)
 assert where.is_relative_to(sys.prefix), f"brenvalis imported from {where}, not from the environment"
 print(f"brenvalis {brenvalis.__version__} from {where}")
 '
-        "$venv/bin/python" -m pytest -p no:cacheprovider -q "$project_root/tests/python"
+        "$venv/bin/python" -m pytest -p no:cacheprovider -q ${workers:+-n "$workers"} "$project_root/tests/python"
         "$venv/bin/python" -m mypy.stubtest brenvalis._tolvane_core
     )
 }
@@ -94,22 +106,42 @@ print(f"brenvalis {brenvalis.__version__} from {where}")
 for entry in "${pythons[@]}"; do
     check_installed_wheel "${entry%% *}" "${entry#* }"
 done
-if [ "${1:-}" = --installed-only ]; then
+if [ "$mode" = --installed-only ]; then
     exit 0
 fi
 
 reason="$(testing_root_unavailable)"
 if [ -n "$reason" ]; then
-    echo "== wheels for CPython $newer_pythons in the testing root: skipped ($reason) =="
+    echo "== wheels of the testing roots: skipped ($reason) =="
 else
+    # Copies the wheels whose names end in $2 into the dist/ of the copy in
+    # the root $1, and nothing else.
+    wheels_into_root() {
+        rm -rf "$1$root_copy/dist"
+        mkdir -p "$1$root_copy/dist"
+        for python_version in $newer_pythons; do
+            cp "$dist"/brenvalis-"$version"-cp"${python_version/./}"-*"$2" "$1$root_copy/dist/"
+        done
+    }
     root="$(bash scripts/testing-root.sh ensure)"
     sync_into_root "$root" "$root_copy"
-    rm -rf "$root$root_copy/dist"
-    mkdir -p "$root$root_copy/dist"
-    for python_version in $newer_pythons; do
-        cp "$dist"/brenvalis-"$version"-cp"${python_version/./}"-*.whl "$root$root_copy/dist/"
-    done
+    wheels_into_root "$root" "_x86_64.whl"
     bash scripts/testing-root.sh run /bin/bash -c "cd $root_copy && bash scripts/check-dist.sh --installed-only"
+
+    for target in $cross_targets_of_root; do
+        arch="$(debian_arch "$target")"
+        # The number writer's tool, built for the target.
+        BUILD_TARGETS=number_text cross_build_core_tests "$target"
+        target_root="$(bash scripts/testing-root.sh --arch "$arch" ensure)"
+        sync_into_root "$target_root" "$root_copy"
+        wheels_into_root "$target_root" "_$target.whl"
+        cp "$root$root_copy/build/cpp-tests-$target/number_text" "$target_root$root_copy/build/number_text"
+        echo "== wheels for $target, installed and tested in the $arch root under emulation =="
+        # Emulated, the suite takes minutes: two processes use both CPUs.
+        bash scripts/testing-root.sh --arch "$arch" run /bin/bash -c "cd $root_copy && \
+            BRENVALIS_NUMBER_TEXT=$root_copy/build/number_text BRENVALIS_WHEEL_TEST_WORKERS=2 \
+            bash scripts/check-dist.sh --installed-only"
+    done
 fi
 
 sdist="$dist/brenvalis-$version.tar.gz"

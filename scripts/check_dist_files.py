@@ -1,7 +1,8 @@
 """What dist/ must hold, file by file: run by scripts/check-dist.sh.
 
-usage: check_dist_files.py DIST VERSION... (the CPython versions, such as
-3.12, that must each have a wheel)
+usage: check_dist_files.py DIST WHEEL... (the wheels there must be, each a
+CPython version such as 3.12, for this machine's architecture, or a version
+and an architecture such as 3.14:aarch64)
 
 The sdist must hold exactly the tracked files that build and test the package,
 and each wheel exactly the tracked package files, its interpreter's extension
@@ -74,21 +75,23 @@ def check_metadata(where: str, text: str, version: str, pythons: list[str]) -> N
             problems.append(f"{where}: project URL {label} is {urls.get(label)!r}")
 
 
-def check_wheel(path: Path, version: str, python: str) -> None:
+def check_wheel(path: Path, version: str, python: str, machine: str) -> None:
     tag = f"cp{python.replace('.', '')}"
     match = re.fullmatch(rf"brenvalis-{re.escape(version)}-{tag}-{tag}-(manylinux_\d+_\d+_(\w+))\.whl", path.name)
-    if not match or match[2] != platform.machine():
-        problems.append(f"{path.name}: not a {tag}-{tag} manylinux wheel for {platform.machine()}")
+    if not match or match[2] != machine:
+        problems.append(f"{path.name}: not a {tag}-{tag} manylinux wheel for {machine}")
         return
     info = f"brenvalis-{version}.dist-info/"
     with zipfile.ZipFile(path) as wheel:
         names = {name for name in wheel.namelist() if not name.endswith("/")}
-        modules = [n for n in names if re.fullmatch(rf"brenvalis/_tolvane_core\.cpython-{tag[2:]}-[\w-]+\.so", n)]
+        modules = [n for n in names
+                   if re.fullmatch(rf"brenvalis/_tolvane_core\.cpython-{tag[2:]}-{machine}-linux-gnu\.so", n)]
         expected = {name.replace(PACKAGE, "brenvalis", 1) for name in tracked(PACKAGE)}
         expected |= {info + name for name in ["METADATA", "WHEEL", "RECORD", "entry_points.txt", "licenses/LICENSE"]}
         compare(path.name, names, expected | set(modules[:1]))
         if len(modules) != 1:
-            problems.append(f"{path.name}: no extension module built for the full C API of CPython {python}")
+            problems.append(f"{path.name}: no extension module built for the full C API of CPython {python} "
+                            f"on {machine}")
         if wheel.read(info + "licenses/LICENSE") != (ROOT / "LICENSE").read_bytes():
             problems.append(f"{path.name}: its LICENSE differs from the project's")
         wheel_info = email.parser.Parser().parsestr(wheel.read(info + "WHEEL").decode())
@@ -98,7 +101,9 @@ def check_wheel(path: Path, version: str, python: str) -> None:
 
 
 dist = Path(sys.argv[1])
-pythons = sys.argv[2:]
+wanted = [(python, machine or platform.machine())
+          for python, _, machine in (spec.partition(":") for spec in sys.argv[2:])]
+pythons = sorted({python for python, _ in wanted}, key=lambda v: tuple(map(int, v.split("."))))
 version = tomllib.loads((ROOT / "pyproject.toml").read_text())["project"]["version"]
 
 sdists = sorted(dist.glob("*.tar.gz"))
@@ -111,16 +116,16 @@ for sdist in sdists:
 
 wheels = sorted(dist.glob("*.whl"))
 unmatched = set(wheels)
-for python in pythons:
+for python, machine in wanted:
     tag = f"cp{python.replace('.', '')}"
-    found = [w for w in wheels if w.name.startswith(f"brenvalis-{version}-{tag}-")]
+    found = [w for w in wheels if w.name.startswith(f"brenvalis-{version}-{tag}-") and w.name.endswith(f"_{machine}.whl")]
     if len(found) != 1:
-        problems.append(f"dist/: {len(found)} wheels for CPython {python}, expected one")
+        problems.append(f"dist/: {len(found)} wheels for CPython {python} on {machine}, expected one")
     for wheel in found:
         unmatched.discard(wheel)
-        check_wheel(wheel, version, python)
+        check_wheel(wheel, version, python, machine)
 for wheel in sorted(unmatched):
-    problems.append(f"dist/: {wheel.name} is for no interpreter of this machine")
+    problems.append(f"dist/: {wheel.name} is for none of the interpreters the release is for")
 others = {p.name for p in dist.iterdir()} - {p.name for p in sdists + wheels}
 for name in sorted(others):
     problems.append(f"dist/: unexpected {name}")
