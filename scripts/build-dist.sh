@@ -89,7 +89,7 @@ done
 if [ "$mode" != --wheels-from ]; then
     reason="$(testing_root_unavailable)"
     if [ -n "$reason" ]; then
-        echo "== wheels for CPython $newer_pythons in the testing root: skipped ($reason) =="
+        echo "== wheels for CPython $newer_pythons (x86_64 and $cross_targets_of_root) in the testing root: skipped ($reason) =="
     else
         root="$(bash scripts/testing-root.sh ensure)"
         sync_into_root "$root" "$root_copy"
