@@ -154,7 +154,6 @@ sync_into_root() {
 debian_arch() {
     case "$1" in
         aarch64) echo arm64 ;;
-        x86_64) echo amd64 ;;
         *) echo "$1" ;;
     esac
 }
