@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "core/formulas_registry.hpp"
+#include "core/name_order.hpp"
 #include "core/shard_count.hpp"
 #include "tests/core/fake_platform.hpp"
 
@@ -193,6 +194,22 @@ TEST(FormulasRegistry, ListingIsInByteOrder) {
         mixed.insert(name, ConstantRecord::seed(name, 0.0, "count"));
     }
     EXPECT_EQ(mixed.sorted_names(), expected);
+
+    // Either side of the listing's switch from a short list to a vector: the
+    // names above, then numbered ones inserted from the highest down.
+    for (const std::size_t count : {kShortList - 1, kShortList, kShortList + 1}) {
+        SCOPED_TRACE(count);
+        std::vector<std::string> names = inserted;
+        while (names.size() < count) {
+            names.push_back(numbered("k", static_cast<int>(count - names.size())));
+        }
+        FormulasRegistry boundary = FormulasRegistry::with_shards(8);
+        for (const std::string& name : names) {
+            boundary.insert(name, ConstantRecord::seed(name, 0.0, "count"));
+        }
+        std::sort(names.begin(), names.end());
+        EXPECT_EQ(boundary.sorted_names(), names);
+    }
 }
 
 TEST(FormulasRegistry, ManyNamesSpreadOverShards) {
