@@ -142,12 +142,31 @@ TEST(FormulasRegistry, LookupIsByteExact) {
 }
 
 TEST(FormulasRegistry, InsertReplacesAndHandsBackTheEarlierRecord) {
-    for (const std::size_t shards : {std::size_t{4}, std::size_t{256}}) {
-        SCOPED_TRACE(shards);
+    // A record whose texts are too long to keep inline owns an allocation,
+    // which teardown must free whichever record it replaced: under
+    // LeakSanitizer the short-to-long row catches a replacing record left off
+    // the list of records to destroy.
+    const ConstantRecord short_seed = ConstantRecord::seed("x", 1.0, "count");
+    const ConstantRecord short_derived = ConstantRecord::derived("x", "y + 1", "MeV", {"y"});
+    const ConstantRecord long_derived = ConstantRecord::derived("x", std::string(60, '+'), "MeV", {"y"});
+    ASSERT_FALSE(short_seed.owns_allocation());
+    ASSERT_TRUE(long_derived.owns_allocation());
+    struct Case {
+        std::size_t shards;
+        const ConstantRecord& first;
+        const ConstantRecord& second;
+    };
+    const Case cases[] = {
+        {4, short_seed, short_derived},
+        {256, short_seed, short_derived},
+        {4, short_seed, long_derived},
+        {4, long_derived, short_seed},
+    };
+    for (const auto& [shards, first, second] : cases) {
+        SCOPED_TRACE(testing::Message() << shards << " shards, owning " << first.owns_allocation() << " then "
+                                        << second.owns_allocation());
         FormulasRegistry registry = FormulasRegistry::with_shards(shards);
         EXPECT_EQ(registry.len(), 0u);
-        const ConstantRecord first = ConstantRecord::seed("x", 1.0, "count");
-        const ConstantRecord second = ConstantRecord::derived("x", "y + 1", "MeV", {"y"});
         EXPECT_EQ(registry.insert("x", first), std::nullopt);
         EXPECT_EQ(registry.len(), 1u);
         EXPECT_EQ(registry.insert("x", second), first);
