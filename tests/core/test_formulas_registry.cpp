@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "core/formulas_registry.hpp"
+#include "core/name_order.hpp"
 #include "core/shard_count.hpp"
 #include "tests/core/fake_platform.hpp"
 
@@ -141,12 +142,31 @@ TEST(FormulasRegistry, LookupIsByteExact) {
 }
 
 TEST(FormulasRegistry, InsertReplacesAndHandsBackTheEarlierRecord) {
-    for (const std::size_t shards : {std::size_t{4}, std::size_t{256}}) {
-        SCOPED_TRACE(shards);
+    // A record whose texts are too long to keep inline owns an allocation,
+    // which teardown must free whichever record it replaced: under
+    // LeakSanitizer the short-to-long row catches a replacing record left off
+    // the list of records to destroy.
+    const ConstantRecord short_seed = ConstantRecord::seed("x", 1.0, "count");
+    const ConstantRecord short_derived = ConstantRecord::derived("x", "y + 1", "MeV", {"y"});
+    const ConstantRecord long_derived = ConstantRecord::derived("x", std::string(60, '+'), "MeV", {"y"});
+    ASSERT_FALSE(short_seed.owns_allocation());
+    ASSERT_TRUE(long_derived.owns_allocation());
+    struct Case {
+        std::size_t shards;
+        const ConstantRecord& first;
+        const ConstantRecord& second;
+    };
+    const Case cases[] = {
+        {4, short_seed, short_derived},
+        {256, short_seed, short_derived},
+        {4, short_seed, long_derived},
+        {4, long_derived, short_seed},
+    };
+    for (const auto& [shards, first, second] : cases) {
+        SCOPED_TRACE(testing::Message() << shards << " shards, owning " << first.owns_allocation() << " then "
+                                        << second.owns_allocation());
         FormulasRegistry registry = FormulasRegistry::with_shards(shards);
         EXPECT_EQ(registry.len(), 0u);
-        const ConstantRecord first = ConstantRecord::seed("x", 1.0, "count");
-        const ConstantRecord second = ConstantRecord::derived("x", "y + 1", "MeV", {"y"});
         EXPECT_EQ(registry.insert("x", first), std::nullopt);
         EXPECT_EQ(registry.len(), 1u);
         EXPECT_EQ(registry.insert("x", second), first);
@@ -193,6 +213,22 @@ TEST(FormulasRegistry, ListingIsInByteOrder) {
         mixed.insert(name, ConstantRecord::seed(name, 0.0, "count"));
     }
     EXPECT_EQ(mixed.sorted_names(), expected);
+
+    // Either side of the listing's switch from a short list to a vector: the
+    // names above, then numbered ones inserted from the highest down.
+    for (const std::size_t count : {kShortList - 1, kShortList, kShortList + 1}) {
+        SCOPED_TRACE(count);
+        std::vector<std::string> names = inserted;
+        while (names.size() < count) {
+            names.push_back(numbered("k", static_cast<int>(count - names.size())));
+        }
+        FormulasRegistry boundary = FormulasRegistry::with_shards(8);
+        for (const std::string& name : names) {
+            boundary.insert(name, ConstantRecord::seed(name, 0.0, "count"));
+        }
+        std::sort(names.begin(), names.end());
+        EXPECT_EQ(boundary.sorted_names(), names);
+    }
 }
 
 TEST(FormulasRegistry, ManyNamesSpreadOverShards) {

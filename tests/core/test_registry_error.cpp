@@ -89,6 +89,15 @@ TEST(ConstantRecord, TextsSurviveCopiesAndMoves) {
         // An empty formula is still a formula, and names may be empty or hold a NUL.
         {"e", "", "", {"", std::string_view("a\0b", 3)}, false},
         {long_name, edge, long_name, {long_name, edge, "last"}, true},
+        // Either side of the inline room of 48 bytes. A block holds the name,
+        // units and formula bytes, then a one-byte length and the bytes of
+        // each name read (no terminators): 7 + 5 + 19 to 22 + 10 + 6 here.
+        {"edge_47", "count", "left_term + right*2", {"left_term", "right"}, false},
+        {"edge_48", "count", "left_term + right*20", {"left_term", "right"}, false},
+        {"edge_49", "count", "left_term + right*200", {"left_term", "right"}, true},
+        {"edge_50", "count", "left_term + right*2000", {"left_term", "right"}, true},
+        {"inline_seed_of_48_bytes", "kilogram metre per second", std::nullopt, {}, false},
+        {"heap_seed_of_49_bytes", "kilogram metres per second^2", std::nullopt, {}, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name.substr(0, 20));
