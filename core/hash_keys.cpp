@@ -9,7 +9,7 @@
 
 #if defined(__linux__)
 #include <fcntl.h>
-#include <sys/random.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 #elif defined(__APPLE__)
 #include <fcntl.h>
@@ -32,10 +32,13 @@ namespace {
 
 #if defined(__linux__)
 
+// Through syscall() rather than the C library's getrandom(), which glibc
+// only has from 2.25 on: the wheels are linked against older glibc versions,
+// on whose systems the kernel may still have the call (Linux 3.17 and later).
 bool read_getrandom(unsigned char* out, std::size_t size) noexcept {
     std::size_t done = 0;
     while (done < size) {
-        const ssize_t got = ::getrandom(out + done, size - done, 0);
+        const long got = ::syscall(SYS_getrandom, out + done, size - done, 0u);
         if (got < 0) {
             if (errno == EINTR) {
                 continue;

@@ -4,7 +4,7 @@
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/mman.h>
-#include <sys/random.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -52,11 +52,22 @@ void reset() { stage() = Stage{}; }
 
 using brenvalis::fake_platform::stage;
 
-extern "C" ssize_t getrandom(void* buffer, size_t size, unsigned int flags) {
-    if (!stage().getrandom.empty()) {
-        return brenvalis::fake_platform::hand_out(stage().getrandom, buffer, size);
+// Every system call takes at most six arguments, each passed as a long, so
+// six are read whatever the call and handed on unchanged.
+extern "C" long syscall(long number, ...) {
+    long arguments[6];
+    va_list list;
+    va_start(list, number);
+    for (long& argument : arguments) {
+        argument = va_arg(list, long);
     }
-    return brenvalis::fake_platform::real<ssize_t(void*, size_t, unsigned int)>("getrandom")(buffer, size, flags);
+    va_end(list);
+    if (number == SYS_getrandom && !stage().getrandom.empty()) {
+        return brenvalis::fake_platform::hand_out(stage().getrandom, reinterpret_cast<void*>(arguments[0]),
+                                                  static_cast<std::size_t>(arguments[1]));
+    }
+    return brenvalis::fake_platform::real<long(long, ...)>("syscall")(number, arguments[0], arguments[1], arguments[2],
+                                                                      arguments[3], arguments[4], arguments[5]);
 }
 
 extern "C" int open(const char* path, int flags, ...) {

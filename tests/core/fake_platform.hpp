@@ -1,7 +1,7 @@
 // Staged failures of the operating-system calls that the core makes.
 //
 // The core is a static library linked into the test executable, so its calls
-// of getrandom, open, read, close, sched_getaffinity and sysconf bind to the
+// of syscall (for getrandom), open, read, close, sched_getaffinity and sysconf bind to the
 // definitions in fake_platform.cpp, and so does the C++ library's fopen (or fopen64)
 // (std::ifstream) because the executable defines it. Those take the next staged result when a
 // test has staged one and otherwise forward to the C library (found with
@@ -34,6 +34,7 @@ struct Affinity {
 };
 
 struct Stage {
+    // syscall(SYS_getrandom, ...): the staged results, in order.
     std::deque<Chunk> getrandom;
     // open("/dev/urandom"): the errno to fail with, or 0 to succeed with a
     // descriptor that only the fake read and close know.
