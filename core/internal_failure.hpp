@@ -2,9 +2,9 @@
 // code treats as impossible), as opposed to expected errors, which are values.
 //
 // An internal failure is a C++ exception carrying its message and where it was
-// raised. Every function the interpreter can call is noexcept and runs its body
-// inside the boundary guard, the only place that catches these; so no failure
-// raised anywhere in the core can unwind into the interpreter.
+// raised. Every function the interpreter can call runs its body inside the
+// boundary guard, the only place that catches these; so no failure raised
+// anywhere in the core can unwind into the interpreter.
 #pragma once
 
 #include <exception>

@@ -65,8 +65,6 @@ void raise_current_exception_as_panic() {
         abort_with("memory allocation failed");
     } catch (const std::exception& other) {
         raise_panic(*other.what() ? std::string(other.what()) : std::string(kGenericFailure), "<unknown>", 0);
-    } catch (...) {
-        raise_panic(kGenericFailure, "<unknown>", 0);
     }
 }
 
@@ -75,14 +73,10 @@ void raise_current_exception_as_panic() {
 namespace detail {
 
 void raise_internal_failure() {
-    pass_thread_exit();
     try {
         raise_current_exception_as_panic();
     } catch (const std::exception& nested) {
         abort_with(nested.what());
-    } catch (...) {
-        pass_thread_exit();
-        abort_with(kGenericFailure);
     }
 }
 
@@ -91,7 +85,6 @@ void raise_length_overflow() { ErrorValue::without_argument(PyExc_OverflowError)
 }  // namespace detail
 
 void report_unraisable_internal_failure() {
-    detail::pass_thread_exit();
     PyRef pending = PyRef::steal(PyErr_GetRaisedException());
     detail::raise_internal_failure();
     PyErr_WriteUnraisable(nullptr);

@@ -17,6 +17,15 @@
 // Python object (PyRef sees to its references), and no frame it crosses may
 // be noexcept, or the unwind would end the whole process instead of the
 // thread. That is why the entries and the guard are not noexcept.
+//
+// Nor may a handler on its way catch it. A catch-all handler does, under
+// both C++ runtimes the module is built with, and only libstdc++ can throw
+// it on again: libc++abi's rethrow starts it anew as an ordinary exception,
+// which finds no handler and terminates the process. So the guard's handlers
+// name std::exception, which every failure the module raises and everything
+// its C++ runtime throws derive from, and the thread-exit unwind, which is
+// no std::exception under either runtime, passes them by as it passes a
+// destructor.
 #pragma once
 
 #include <Python.h>
@@ -57,20 +66,9 @@ private:
     std::uint32_t* depth_;
 };
 
-// Called from a catch-all handler: rethrows the unwind that ends a thread
-// (see above) untouched. It is the one unwind that carries no C++ exception
-// object, so std::current_exception() is empty for it and for nothing the
-// module throws. (Naming abi::__forced_unwind in a handler would do too, but
-// binds a reference to an object that does not exist.)
-inline void pass_thread_exit() {
-    if (!std::current_exception()) {
-        throw;
-    }
-}
-
-// Called from a catch-all handler: turns the in-flight C++ exception into a
+// Called from the guard's handler: turns the in-flight C++ exception into a
 // raised PanicException (after the failure report), or aborts if that fails
-// too. A thread-exit unwind is rethrown untouched.
+// too.
 void raise_internal_failure();
 
 // A length that does not fit the signed size: OverflowError with no argument.
@@ -88,7 +86,7 @@ PyObject* guard_object(Body&& body) {
             return outcome->release();
         }
         std::move(outcome.error()).raise();
-    } catch (...) {
+    } catch (const std::exception&) {
         detail::raise_internal_failure();
     }
     return nullptr;
@@ -108,7 +106,7 @@ Py_ssize_t guard_length(Body&& body) {
             return static_cast<Py_ssize_t>(*outcome);
         }
         std::move(outcome.error()).raise();
-    } catch (...) {
+    } catch (const std::exception&) {
         detail::raise_internal_failure();
     }
     return -1;
@@ -124,7 +122,7 @@ void guard_dealloc(Body&& body) {
     detail::DepthScope depth;
     try {
         std::forward<Body>(body)();
-    } catch (...) {
+    } catch (const std::exception&) {
         report_unraisable_internal_failure();
     }
 }
