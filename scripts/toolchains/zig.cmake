@@ -1,0 +1,44 @@
+# Compiling for Linux with Zig's clang at a chosen glibc version: the
+# environment names the zig program (BRENVALIS_ZIG) and the target
+# (BRENVALIS_ZIG_TARGET, such as x86_64-linux-gnu.2.17). Zig links against
+# that glibc version's symbols and builds libc++ for the target, so one
+# toolchain serves every machine, and what it builds runs on any glibc from
+# that version on.
+set(CMAKE_SYSTEM_NAME Linux)
+if(NOT DEFINED ENV{BRENVALIS_ZIG_TARGET} OR NOT DEFINED ENV{BRENVALIS_ZIG})
+  message(FATAL_ERROR "zig.cmake: set BRENVALIS_ZIG (the zig program) and BRENVALIS_ZIG_TARGET (such as x86_64-linux-gnu.2.17)")
+endif()
+set(BRENVALIS_ZIG ON)
+string(REGEX MATCH "^[^-]+" BRENVALIS_ZIG_ARCH "$ENV{BRENVALIS_ZIG_TARGET}")
+# Debian's multiarch name of the target, where its libraries are installed.
+set(BRENVALIS_TRIPLETS x86_64=x86_64-linux-gnu aarch64=aarch64-linux-gnu x86=i386-linux-gnu
+    arm=arm-linux-gnueabihf powerpc64le=powerpc64le-linux-gnu s390x=s390x-linux-gnu riscv64=riscv64-linux-gnu)
+set(BRENVALIS_TRIPLET "")
+foreach(pair IN LISTS BRENVALIS_TRIPLETS)
+  if(pair MATCHES "^${BRENVALIS_ZIG_ARCH}=(.*)$")
+    set(BRENVALIS_TRIPLET ${CMAKE_MATCH_1})
+  endif()
+endforeach()
+if(NOT BRENVALIS_TRIPLET)
+  message(FATAL_ERROR "zig.cmake: no Debian multiarch name known for the target $ENV{BRENVALIS_ZIG_TARGET}")
+endif()
+set(CMAKE_SYSTEM_PROCESSOR ${BRENVALIS_ZIG_ARCH})
+set(CMAKE_LIBRARY_ARCHITECTURE ${BRENVALIS_TRIPLET})
+set(CMAKE_C_COMPILER ${CMAKE_CURRENT_LIST_DIR}/zig-cc)
+set(CMAKE_CXX_COMPILER ${CMAKE_CURRENT_LIST_DIR}/zig-c++)
+set(CMAKE_AR ${CMAKE_CURRENT_LIST_DIR}/zig-ar CACHE FILEPATH "")
+set(CMAKE_RANLIB ${CMAKE_CURRENT_LIST_DIR}/zig-ranlib CACHE FILEPATH "")
+
+# Zig links its own unwinder (libunwind) in, but glibc's pthread_exit
+# unwinds a thread with libgcc_s's, and hands each C++ frame on the way to
+# the frame's personality routine, which would read libgcc's unwind context
+# through libunwind's functions. Linked against the system's libgcc_s (every
+# glibc system has it), the C++ runtime uses that one unwinder for
+# everything. The target's copy comes from Debian's multiarch packages; only
+# its symbols matter, and those date from GCC 3 and 4.
+find_file(BRENVALIS_LIBGCC_S libgcc_s.so.1 PATHS /usr/lib/${BRENVALIS_TRIPLET} /lib/${BRENVALIS_TRIPLET}
+          NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
+if(NOT BRENVALIS_LIBGCC_S)
+  message(FATAL_ERROR "zig.cmake: no libgcc_s.so.1 for ${BRENVALIS_TRIPLET} (install libgcc-s1:<its Debian architecture>)")
+endif()
+set(CMAKE_CXX_STANDARD_LIBRARIES_INIT "${BRENVALIS_LIBGCC_S}")
