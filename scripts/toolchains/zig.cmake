@@ -42,3 +42,8 @@ if(NOT BRENVALIS_LIBGCC_S)
   message(FATAL_ERROR "zig.cmake: no libgcc_s.so.1 for ${BRENVALIS_TRIPLET} (install libgcc-s1:<its Debian architecture>)")
 endif()
 set(CMAKE_CXX_STANDARD_LIBRARIES_INIT "${BRENVALIS_LIBGCC_S}")
+# The system's libgcc_s may itself use newer glibc functions (GCC 12's
+# calls _dl_find_object, glibc 2.35) than the target's glibc version has:
+# the program that runs there gets that system's libgcc_s, not this one.
+# The linker checks a shared library's own needs only for executables.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-Wl,--allow-shlib-undefined")

@@ -3,7 +3,6 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <sched.h>
-#include <sys/mman.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -152,12 +151,20 @@ FILE* open_staged(const char* path, const char* mode, const char* real_name) {
             errno = ENOENT;
             return nullptr;
         }
-        // A real descriptor: the C++ library reads through it, not through the FILE.
-        const int fd = memfd_create("staged", MFD_CLOEXEC);
-        if (fd < 0 || write(fd, staged->second.data(), staged->second.size()) < 0 || lseek(fd, 0, SEEK_SET) < 0) {
+        // A real file with a descriptor (libstdc++ reads through the
+        // descriptor, libc++ through the FILE): tmpfile, which every C library
+        // has, unlike memfd_create (glibc 2.27).
+        FILE* file = std::tmpfile();
+        if (file == nullptr) {
             return nullptr;
         }
-        return fdopen(fd, "r");
+        const std::string& text = staged->second;
+        if (std::fwrite(text.data(), 1, text.size(), file) != text.size() || std::fflush(file) != 0 ||
+            std::fseek(file, 0, SEEK_SET) != 0) {
+            std::fclose(file);
+            return nullptr;
+        }
+        return file;
     }
     return brenvalis::fake_platform::real<FILE*(const char*, const char*)>(real_name)(path, mode);
 }
