@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Both benchmarks of the native module against its floor twin: the timings
 # (bench_module.py), then the instruction counts under callgrind
-# (count_instructions.py), then the README's performance table from the two.
+# (count_instructions.py), then the README's performance table from the two;
+# last the start-up counts of the package and its command line
+# (bench_startup.py), which print their own README table.
 #
 #   bash bench/run.sh            builds and installs this tree into .venv-3.12, then measures it
 #   bash bench/run.sh PYTHON     measures the brenvalis installed for the interpreter PYTHON
@@ -33,3 +35,6 @@ echo "== instructions per call =="
 echo
 echo "== the README's table =="
 "$python" bench/readme_table.py "$results/timing-$version.json" "$results/instructions-$version.json"
+echo
+echo "== start-up, whole process =="
+"$python" bench/bench_startup.py --json "$results/startup-$version.json"
