@@ -12,13 +12,16 @@
 # the results of the run are kept in build/bench/.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/../scripts/common.sh"
-cd "$project_root"
 
 if [ "$#" -gt 0 ]; then
-    python="$1"
+    # The interpreter's own absolute path, asked before leaving the caller's
+    # folder: a relative PYTHON or a pyenv shim would not reach CMake (which
+    # then finds some other interpreter) or callgrind as the interpreter.
+    python="$("$1" -c 'import sys; print(sys.executable)')"
 else
     python="$(ensure_venv 3.12)"
 fi
+cd "$project_root"
 version="$("$python" -c 'import sys; print(f"{sys.version_info.major}.{sys.version_info.minor}")')"
 
 echo "== floor twin for CPython $version =="
