@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Both benchmarks of the native module against its floor twin: the timings
 # (bench_module.py), then the instruction counts under callgrind
-# (count_instructions.py), then the README's performance table from the two.
+# (count_instructions.py), then the README's performance table from the two;
+# last the start-up counts of the package and its command line
+# (bench_startup.py), which print their own README table.
 #
 #   bash bench/run.sh            builds and installs this tree into .venv-3.12, then measures it
 #   bash bench/run.sh PYTHON     measures the brenvalis installed for the interpreter PYTHON
@@ -10,13 +12,16 @@
 # the results of the run are kept in build/bench/.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/../scripts/common.sh"
-cd "$project_root"
 
 if [ "$#" -gt 0 ]; then
-    python="$1"
+    # The interpreter's own absolute path, asked before leaving the caller's
+    # folder: a relative PYTHON or a pyenv shim would not reach CMake (which
+    # then finds some other interpreter) or callgrind as the interpreter.
+    python="$("$1" -c 'import sys; print(sys.executable)')"
 else
     python="$(ensure_venv 3.12)"
 fi
+cd "$project_root"
 version="$("$python" -c 'import sys; print(f"{sys.version_info.major}.{sys.version_info.minor}")')"
 
 echo "== floor twin for CPython $version =="
@@ -33,3 +38,6 @@ echo "== instructions per call =="
 echo
 echo "== the README's table =="
 "$python" bench/readme_table.py "$results/timing-$version.json" "$results/instructions-$version.json"
+echo
+echo "== start-up, whole process =="
+"$python" bench/bench_startup.py --json "$results/startup-$version.json"

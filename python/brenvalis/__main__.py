@@ -7,23 +7,30 @@ traceback.
 
 from __future__ import annotations
 
-import argparse
-import json
 import os
 import sys
-from collections.abc import Sequence
 
 from brenvalis import _tolvane_core as core
 
+# Type checkers take any name TYPE_CHECKING as true; typing's own would load typing.
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    import argparse
+    from collections.abc import Callable, Sequence
+    from typing import Any
+
 PROG = "brenvalis"
+DEFAULT_TOL = 1e-12
 
 
 def _parser() -> argparse.ArgumentParser:
+    import argparse
+
     parser = argparse.ArgumentParser(
         prog=PROG,
         description="A catalogue of physical constants and flavour-sector objects.",
     )
-    parser.add_argument("--version", action="version", version=f"{PROG} {core.__version__}")
+    parser.add_argument("--version", action="version", version=_version_line())
     commands = parser.add_subparsers(dest="command", metavar="COMMAND")
     commands.add_parser("constants", help="table of every constant: name, value, units, status")
     get = commands.add_parser("get", help="the datasheet of one constant")
@@ -32,29 +39,77 @@ def _parser() -> argparse.ArgumentParser:
     commands.add_parser("quarks", help="the six quark names")
     ckm = commands.add_parser("ckm", help="the CKM matrix: unitarity and Jarlskog invariant")
     ckm.add_argument(
-        "--tol", type=float, default=1e-12, metavar="TOL",
+        "--tol", type=float, default=DEFAULT_TOL, metavar="TOL",
         help="largest accepted absolute value of an entry of M*M^T - I; nan never passes "
              "(default: %(default)s; write a negative one as --tol=-1e-12)",
     )
     return parser
 
 
+def _plain_request(argv: list[str]) -> dict[str, Any] | None:
+    """What argparse would make of a command line written out plainly; None for any other.
+
+    Importing argparse and building this parser take about 55 M instructions
+    (CPython 3.12), some ten times what `brenvalis --version` costs without
+    them, so the command lines people type are read here: each command with
+    its options spelt in full, at most once, and a NAME or a separate TOL
+    that does not start with "-" (argparse may take such an argument for an
+    option). Everything else (help, abbreviated or repeated options, "--",
+    usage errors) goes to argparse, which answers with its own texts and
+    statuses. The keys are argparse's dests, "command" among them;
+    "--version" stands for the option argparse acts on itself. (argparse
+    would wrap the version line in a terminal narrower than 17 columns; read
+    here it stays one line.)
+    """
+    match argv:
+        case []:
+            return {"command": None}
+        case ["--version"]:
+            return {"command": "--version"}
+        case ["constants" | "quarks" as command]:
+            return {"command": command}
+        case ["get", name] if not name.startswith("-"):
+            return {"command": "get", "name": name, "json": False}
+        case ["get", "--json", name] | ["get", name, "--json"] if not name.startswith("-"):
+            return {"command": "get", "name": name, "json": True}
+        case ["ckm"]:
+            return {"command": "ckm", "tol": DEFAULT_TOL}
+        case ["ckm", "--tol", text] if not text.startswith("-"):
+            return _ckm_request(text)
+        case ["ckm", option] if option.startswith("--tol="):
+            return _ckm_request(option.removeprefix("--tol="))
+    return None
+
+
+def _ckm_request(text: str) -> dict[str, Any] | None:
+    try:
+        return {"command": "ckm", "tol": float(text)}
+    except ValueError:
+        # argparse converts TOL the same way and reports the failure in its own words.
+        return None
+
+
 def main(argv: Sequence[str] | None = None) -> int:
     """Runs the command line; returns the process exit status."""
-    try:
-        args = _parser().parse_args(argv)
-    except SystemExit as exit:
-        # --help, --version and usage errors: argparse has printed its text.
-        return exit.code if isinstance(exit.code, int) else 0
-    run = {
+    argv = sys.argv[1:] if argv is None else list(argv)
+    request = _plain_request(argv)
+    if request is None:
+        try:
+            request = vars(_parser().parse_args(argv))
+        except SystemExit as exit:
+            # --help, --version and usage errors: argparse has printed its text.
+            return exit.code if isinstance(exit.code, int) else 0
+    commands: dict[str | None, Callable[..., int]] = {
         None: _overview,
+        "--version": _version,
         "constants": _constants,
         "get": _get,
         "quarks": _quarks,
         "ckm": _ckm,
-    }[args.command]
+    }
+    run = commands[request.pop("command")]
     try:
-        status = run(args)
+        status = run(**request)
         sys.stdout.flush()
     except BrokenPipeError:
         # The reader went away (`brenvalis constants | head -1`). Stop quietly,
@@ -90,14 +145,23 @@ def _number(value: float | None) -> str:
     return "none" if value is None else repr(value)
 
 
-def _overview(args: argparse.Namespace) -> int:
-    print(f"{PROG} {core.__version__}")
+def _version_line() -> str:
+    return f"{PROG} {core.__version__}"
+
+
+def _version() -> int:
+    print(_version_line())
+    return 0
+
+
+def _overview() -> int:
+    print(_version_line())
     print(f"{len(core.py_list_constants())} constants, {len(core.py_list_quarks())} quarks")
     print("commands: constants, get NAME [--json], quarks, ckm [--tol TOL]  (--help for more)")
     return 0
 
 
-def _constants(args: argparse.Namespace) -> int:
+def _constants() -> int:
     rows = [("NAME", "VALUE", "UNITS", "STATUS")]
     for name in core.py_list_constants():
         sheet = core.py_get_constant(name)
@@ -108,8 +172,7 @@ def _constants(args: argparse.Namespace) -> int:
     return 0
 
 
-def _get(args: argparse.Namespace) -> int:
-    name: str = args.name
+def _get(name: str, json: bool) -> int:
     # The core treats an empty name as a broken caller (PanicException); on
     # the command line it is only a typing slip, so it never gets that far.
     if not name:
@@ -120,8 +183,11 @@ def _get(args: argparse.Namespace) -> int:
         return _fail(_one_line(str(error.args[0])))
     except UnicodeEncodeError:
         return _fail(f"constant name `{_as_typed(name)}` is not valid UTF-8")
-    if args.json:
-        print(json.dumps(sheet, separators=(",", ":")))
+    if json:
+        # py_get_constant has imported the module: this only looks it up.
+        from json import dumps
+
+        print(dumps(sheet, separators=(",", ":")))
         return 0
     width = max(len(key) for key in sheet)
     for key, value in sheet.items():
@@ -130,14 +196,13 @@ def _get(args: argparse.Namespace) -> int:
     return 0
 
 
-def _quarks(args: argparse.Namespace) -> int:
+def _quarks() -> int:
     for name in core.py_list_quarks():
         print(name)
     return 0
 
 
-def _ckm(args: argparse.Namespace) -> int:
-    tol: float = args.tol
+def _ckm(tol: float) -> int:
     matrix = core.PyCKMMatrix.from_topology()
     print("CKM matrix built from the topology")
     print(f"unitary within tol {tol!r}: {'yes' if matrix.is_unitary(tol) else 'no'}")

@@ -1,5 +1,8 @@
 """The command line: python -m brenvalis and the brenvalis script."""
 
+import contextlib
+import io
+import itertools
 import json
 import math
 import subprocess
@@ -9,7 +12,7 @@ from pathlib import Path
 import pytest
 
 from brenvalis import __version__
-from brenvalis.__main__ import main
+from brenvalis.__main__ import _parser, _plain_request, main
 from brenvalis._tolvane_core import py_get_constant, py_list_constants, py_list_quarks
 
 
@@ -120,6 +123,37 @@ def test_ckm(capsys, tol_args, verdict):
         0, f"CKM matrix built from the topology\n{verdict}\nJarlskog invariant J: 0.0\n", "")
 
 
+# Every command line of up to three of these is tried: the commands, their
+# options in full, abbreviated and repeated, and arguments that argparse may
+# or may not take for options.
+TOKENS = ["get", "b3", "", "-5", "--json", "--js", "ckm", "--tol", "nan", "tiny", "--tol=-1e-12", "--tol=", "--", "-h",
+          "--version", "constants", "quarks"]
+# What people type, which must never need argparse (it costs more than the command).
+TYPED = [(), ("--version",), ("constants",), ("quarks",), ("get", "b3"), ("get", "--json", "b3"), ("get", "b3", "--json"),
+         ("get", ""), ("ckm",), ("ckm", "--tol", "nan"), ("ckm", "--tol=-1e-12")]
+
+
+def test_command_lines_read_without_argparse_are_read_as_argparse_reads_them():
+    parser = _parser()
+    plain = set()
+    for argv in itertools.chain.from_iterable(itertools.product(TOKENS, repeat=n) for n in range(4)):
+        request = _plain_request(list(argv))
+        if request is None:
+            continue
+        plain.add(argv)
+        out = io.StringIO()
+        with contextlib.redirect_stdout(out), contextlib.redirect_stderr(io.StringIO()):
+            try:
+                expected = vars(parser.parse_args(argv))
+            except SystemExit as exit:
+                expected = {"exit": exit.code, "stdout": out.getvalue()}
+        if request == {"command": "--version"}:
+            request = {"exit": 0, "stdout": f"brenvalis {__version__}\n"}
+        # By repr, so that nan matches nan and -0.0 does not match 0.0.
+        assert repr(request) == repr(expected), argv
+    assert set(TYPED) <= plain
+
+
 def script_path() -> Path:
     return Path(sys.executable).with_name("brenvalis")
 
@@ -141,9 +175,10 @@ def test_module_and_console_script_in_a_subprocess(command, status, stdout, stde
     assert (result.returncode, result.stdout, result.stderr) == (status, stdout, stderr)
 
 
-def test_closed_stdout_gives_no_traceback():
+@pytest.mark.parametrize("command", ["constants", "--version"])
+def test_closed_stdout_gives_no_traceback(command):
     process = subprocess.Popen(
-        [sys.executable, "-m", "brenvalis", "constants"],
+        [sys.executable, "-m", "brenvalis", command],
         stdout=subprocess.PIPE, stderr=subprocess.PIPE, cwd=Path(__file__).parent,
     )
     process.stdout.close()  # long before the child has written anything

@@ -1,5 +1,6 @@
 """Import, re-import and sub-interpreters."""
 
+import ast
 import importlib
 import sys
 import textwrap
@@ -98,3 +99,35 @@ def test_import_in_a_subinterpreter_is_refused_and_the_owner_keeps_working():
     assert lines[0].startswith("ImportError: ")
     assert "sub-interpreters" in lines[0]
     assert lines[1] == "['bottom', 'charm', 'down', 'strange', 'top', 'up']"
+
+
+# What a statement may load is all its caller pays for at start-up: the
+# package loads each name's home module only when the name is first asked for.
+# Measured in a fresh interpreter against what it had loaded before the
+# statement, since some interpreter versions load typing or others themselves.
+HEAVY = {"typing", "argparse", "json", "brenvalis._catalogue", "brenvalis._tables", "brenvalis._tolvane_core"}
+CLI = "from brenvalis.__main__ import main; main"
+
+
+@pytest.mark.parametrize(
+    "statement, loads, never",
+    [
+        ("import brenvalis", {"brenvalis"}, HEAVY),
+        ("import brenvalis._tolvane_core", {"brenvalis._tolvane_core"}, HEAVY - {"brenvalis._tolvane_core"}),
+        ("brenvalis.PyFormulasRegistry().get('b3')", {"brenvalis._tolvane_core"}, HEAVY - {"brenvalis._tolvane_core"}),
+        # The pure-Python path needs typing for its TypedDict, never the core.
+        ("brenvalis.Get('b3')", {"typing", "brenvalis._tables"}, {"argparse", "json", "brenvalis._tolvane_core"}),
+        (f"{CLI}(['--version'])", {"brenvalis._tolvane_core"}, HEAVY - {"brenvalis._tolvane_core"}),
+        # py_get_constant imports json on every call; argparse reads only what
+        # the command line's own reader leaves to it.
+        (f"{CLI}(['get', 'b3', '--json'])", {"json"}, {"typing", "argparse", "brenvalis._tables"}),
+        (f"{CLI}(['get', '--js', 'b3'])", {"argparse"}, {"typing", "brenvalis._tables"}),
+    ],
+)
+def test_a_statement_loads_only_the_modules_it_needs(statement, loads, never):
+    code = f"import sys\nbefore = set(sys.modules)\nimport brenvalis\n{statement}\nprint(sorted(set(sys.modules) - before))"
+    result = run_python(code)
+    assert result.returncode == 0, result.stderr
+    loaded = set(ast.literal_eval(result.stdout.splitlines()[-1]))
+    assert loads <= loaded
+    assert not loaded & never, sorted(loaded & never)

@@ -2,8 +2,11 @@
 
 import importlib.metadata
 import inspect
+import textwrap
 
 import pytest
+
+from conftest import run_python
 
 EXPECTED_ALL = [
     "PyFormulasRegistry",
@@ -24,6 +27,35 @@ def test_all_lists_every_attribute_in_the_order_added(core):
     assert type(core.__version__) is str
     # The build compiles the distribution's version into the module.
     assert core.__version__ == importlib.metadata.version("brenvalis")
+
+
+def test_the_package_offers_its_names_before_it_loads_them():
+    # A fresh interpreter: here every name has long been loaded.
+    code = textwrap.dedent(
+        """
+        import types, typing
+        import brenvalis
+        print(sorted(set(brenvalis.__all__) - set(dir(brenvalis))))
+        star = {}
+        exec("from brenvalis import *", star)
+        del star["__builtins__"]
+        import brenvalis._catalogue as catalogue, brenvalis._tolvane_core as core
+        homes = {name: getattr(catalogue if name in catalogue.__all__ else core, name) for name in brenvalis.__all__}
+        print(star == homes, all(star[name] is homes[name] for name in homes))
+        print(typing.is_typeddict(brenvalis.ConstantSheet), brenvalis._tolvane_core is core)
+        messages = []
+        for module in (brenvalis, types.ModuleType("brenvalis")):
+            try:
+                module.Gett
+            except AttributeError as error:
+                messages.append((str(error), error.name, error.obj is module))
+        print(messages[0] == messages[1], messages[0][0])
+        """
+    )
+    result = run_python(code)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.splitlines() == [
+        "[]", "True True", "True True", "True module 'brenvalis' has no attribute 'Gett'"]
 
 
 def test_module_docstring_and_name(core):
