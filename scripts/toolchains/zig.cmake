@@ -1,12 +1,15 @@
-# Compiling for Linux with Zig's clang at a chosen glibc version: the
-# environment names the zig program (BRENVALIS_ZIG) and the target
+# Compiling for Linux with Zig's clang at a chosen glibc version. The
+# environment names the folder of the toolchain's programs (BRENVALIS_ZIG_TOOLS:
+# zig-cc, zig-c++, zig-ar and zig-ranlib, which ensure_zig in
+# scripts/common.sh writes beside the pinned zig) and the target
 # (BRENVALIS_ZIG_TARGET, such as x86_64-linux-gnu.2.17). Zig links against
 # that glibc version's symbols and builds libc++ for the target, so one
 # toolchain serves every machine, and what it builds runs on any glibc from
 # that version on.
 set(CMAKE_SYSTEM_NAME Linux)
-if(NOT DEFINED ENV{BRENVALIS_ZIG_TARGET} OR NOT DEFINED ENV{BRENVALIS_ZIG})
-  message(FATAL_ERROR "zig.cmake: set BRENVALIS_ZIG (the zig program) and BRENVALIS_ZIG_TARGET (such as x86_64-linux-gnu.2.17)")
+if(NOT DEFINED ENV{BRENVALIS_ZIG_TARGET} OR NOT DEFINED ENV{BRENVALIS_ZIG_TOOLS})
+  message(FATAL_ERROR "zig.cmake: set BRENVALIS_ZIG_TOOLS (the folder of zig-c++ and the rest) and "
+                      "BRENVALIS_ZIG_TARGET (such as x86_64-linux-gnu.2.17)")
 endif()
 set(BRENVALIS_ZIG ON)
 string(REGEX MATCH "^[^-]+" BRENVALIS_ZIG_ARCH "$ENV{BRENVALIS_ZIG_TARGET}")
@@ -23,11 +26,32 @@ if(NOT BRENVALIS_TRIPLET)
   message(FATAL_ERROR "zig.cmake: no Debian multiarch name known for the target $ENV{BRENVALIS_ZIG_TARGET}")
 endif()
 set(CMAKE_SYSTEM_PROCESSOR ${BRENVALIS_ZIG_ARCH})
+
+# Debian installs each machine's pyconfig.h as
+# /usr/include/<multiarch>/python3.X/pyconfig.h, and the generic one in
+# /usr/include/python3.X includes it by that path. Zig's compiler does not
+# search /usr/include (its C library headers are its own, for the target's
+# glibc version), so it is handed a folder holding only those paths.
+file(GLOB BRENVALIS_MULTIARCH_PYTHONS LIST_DIRECTORIES true /usr/include/${BRENVALIS_TRIPLET}/python3.*)
+if(BRENVALIS_MULTIARCH_PYTHONS)
+  set(BRENVALIS_MULTIARCH_INCLUDE ${CMAKE_BINARY_DIR}/multiarch-python-include)
+  file(MAKE_DIRECTORY ${BRENVALIS_MULTIARCH_INCLUDE}/${BRENVALIS_TRIPLET})
+  foreach(headers IN LISTS BRENVALIS_MULTIARCH_PYTHONS)
+    get_filename_component(name ${headers} NAME)
+    file(CREATE_LINK ${headers} ${BRENVALIS_MULTIARCH_INCLUDE}/${BRENVALIS_TRIPLET}/${name} SYMBOLIC)
+  endforeach()
+  set(CMAKE_CXX_FLAGS_INIT "-isystem ${BRENVALIS_MULTIARCH_INCLUDE}")
+endif()
 set(CMAKE_LIBRARY_ARCHITECTURE ${BRENVALIS_TRIPLET})
-set(CMAKE_C_COMPILER ${CMAKE_CURRENT_LIST_DIR}/zig-cc)
-set(CMAKE_CXX_COMPILER ${CMAKE_CURRENT_LIST_DIR}/zig-c++)
-set(CMAKE_AR ${CMAKE_CURRENT_LIST_DIR}/zig-ar CACHE FILEPATH "")
-set(CMAKE_RANLIB ${CMAKE_CURRENT_LIST_DIR}/zig-ranlib CACHE FILEPATH "")
+set(CMAKE_C_COMPILER $ENV{BRENVALIS_ZIG_TOOLS}/zig-cc)
+set(CMAKE_CXX_COMPILER $ENV{BRENVALIS_ZIG_TOOLS}/zig-c++)
+# On the command line (--target=), not inside the programs: a compiler
+# cache keys its entries on the command line and the compiler's file, and
+# must not hand one target's objects to another.
+set(CMAKE_C_COMPILER_TARGET $ENV{BRENVALIS_ZIG_TARGET})
+set(CMAKE_CXX_COMPILER_TARGET $ENV{BRENVALIS_ZIG_TARGET})
+set(CMAKE_AR $ENV{BRENVALIS_ZIG_TOOLS}/zig-ar CACHE FILEPATH "")
+set(CMAKE_RANLIB $ENV{BRENVALIS_ZIG_TOOLS}/zig-ranlib CACHE FILEPATH "")
 
 # Zig links its own unwinder (libunwind) in, but glibc's pthread_exit
 # unwinds a thread with libgcc_s's, and hands each C++ frame on the way to
