@@ -38,17 +38,20 @@ max_age_days=7
 # apt adds afterwards (debootstrap installs one architecture only).
 case "$arch" in
     amd64)
+        # python3.13 only to run the build of the aarch64 wheel for 3.13, whose
+        # headers and sysconfig come with libpython3.13-dev:arm64.
         packages=(
             python3.14-dev python3.14-venv python3.14-dbg
             python3.15-dev python3.15-venv python3.15-dbg
+            python3.13-venv
             g++ cmake make libgtest-dev git ca-certificates ccache
-            g++-aarch64-linux-gnu qemu-user
+            qemu-user
         )
         foreign_arch=arm64
-        foreign_packages=(libpython3.14-dev:arm64 libpython3.15-dev:arm64 libgtest-dev:arm64)
+        foreign_packages=(libpython3.13-dev:arm64 libpython3.14-dev:arm64 libpython3.15-dev:arm64)
         ;;
     arm64)
-        packages=(python3.14-venv python3.15-venv ca-certificates)
+        packages=(python3.13-venv python3.14-venv python3.15-venv ca-certificates)
         foreign_arch=""
         foreign_packages=()
         ;;
