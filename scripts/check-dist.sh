@@ -8,8 +8,9 @@
 # under emulation), and last the sdist built and installed in a fresh
 # environment, with a smoke test.
 #
-# Inside a root the script is run as `check-dist.sh --installed-only`: the
-# wheels in the root's dist/, each installed and tested with its interpreter.
+# Inside a root the script is run as `check-dist.sh --installed-only
+# VERSION...`: the wheels of those CPython versions in the root's dist/, each
+# installed and tested with its interpreter.
 # BRENVALIS_WHEEL_TEST_WORKERS, when set, spreads each pytest run over that
 # many processes (pytest-xdist), for the emulated runs.
 set -euo pipefail
@@ -21,7 +22,14 @@ dist="$project_root/dist"
 work="$project_root/build/dist-check"
 mode="${1:-}"
 
-read_release_pythons pythons
+if [ "$mode" = --installed-only ]; then
+    pythons=()
+    for python_version in "${@:2}"; do
+        pythons+=("$python_version $(find_python "$python_version")")
+    done
+else
+    read_release_pythons pythons
+fi
 versions=("${pythons[@]%% *}")
 version="$("${pythons[0]#* }" -c 'import tomllib; print(tomllib.load(open("pyproject.toml", "rb"))["project"]["version"])')"
 
@@ -47,7 +55,9 @@ if [ "$mode" != --installed-only ]; then
     if [ -z "$(testing_root_unavailable)" ]; then
         for python_version in $newer_pythons; do
             versions+=("$python_version")
-            for target in $cross_targets_of_root; do
+        done
+        for target in $cross_targets_of_root; do
+            for python_version in $cross_pythons; do
                 versions+=("$python_version:$target")
             done
         done
@@ -65,8 +75,9 @@ if [ "$mode" != --installed-only ]; then
     for wheel in "$dist"/*.whl; do
         report="$("$tools/auditwheel" show "$wheel" 2>/dev/null | tr '\n' ' ')"
         tag="$(sed -n 's/.*consistent with the following platform tag: "\([^"]*\)".*/\1/p' <<<"$report")"
-        named="${wheel##*-}"
-        named="${named%.whl}"
+        # The last of its platform tags: manylinux2014_x86_64.manylinux_2_17_x86_64.
+        named="${wheel%.whl}"
+        named="${named##*.}"
         if [[ "$tag" != manylinux_* ]] || [ "$tag" != "$named" ]; then
             echo "error: auditwheel gives $(basename "$wheel") the tag '${tag:-none}', its name says $named" >&2
             exit 1
@@ -80,7 +91,7 @@ fi
 # against it where no source tree is in reach.
 check_installed_wheel() {
     local python_version="$1" python="$2" wheels venv workers="${BRENVALIS_WHEEL_TEST_WORKERS:-}"
-    wheels=("$dist"/brenvalis-"$version"-cp"${python_version/./}"-*.whl)
+    wheels=("$dist"/brenvalis-"$version"-cp"${python_version/./}"-*_"$(uname -m)".whl)
     echo "== $(basename "${wheels[0]}"): installed into a fresh CPython $python_version environment =="
     venv="$work/wheel-$python_version"
     "$python" -m venv "$venv"
@@ -114,19 +125,19 @@ reason="$(testing_root_unavailable)"
 if [ -n "$reason" ]; then
     echo "== wheels of the testing roots: skipped ($reason) =="
 else
-    # Copies the wheels whose names end in $2 into the dist/ of the copy in
-    # the root $1, and nothing else.
+    # Copies the wheels for the machine $2 of the CPython versions $3 into
+    # the dist/ of the copy in the root $1, and nothing else.
     wheels_into_root() {
         rm -rf "$1$root_copy/dist"
         mkdir -p "$1$root_copy/dist"
-        for python_version in $newer_pythons; do
-            cp "$dist"/brenvalis-"$version"-cp"${python_version/./}"-*"$2" "$1$root_copy/dist/"
+        for python_version in $3; do
+            cp "$dist"/brenvalis-"$version"-cp"${python_version/./}"-*"_$2.whl" "$1$root_copy/dist/"
         done
     }
     root="$(bash scripts/testing-root.sh ensure)"
     sync_into_root "$root" "$root_copy"
-    wheels_into_root "$root" "_x86_64.whl"
-    bash scripts/testing-root.sh run /bin/bash -c "cd $root_copy && bash scripts/check-dist.sh --installed-only"
+    wheels_into_root "$root" "$(uname -m)" "$newer_pythons"
+    bash scripts/testing-root.sh run /bin/bash -c "cd $root_copy && bash scripts/check-dist.sh --installed-only $newer_pythons"
 
     for target in $cross_targets_of_root; do
         arch="$(debian_arch "$target")"
@@ -134,13 +145,13 @@ else
         BUILD_TARGETS=number_text cross_build_core_tests "$target"
         target_root="$(bash scripts/testing-root.sh --arch "$arch" ensure)"
         sync_into_root "$target_root" "$root_copy"
-        wheels_into_root "$target_root" "_$target.whl"
+        wheels_into_root "$target_root" "$target" "$cross_pythons"
         cp "$root$root_copy/build/cpp-tests-$target/number_text" "$target_root$root_copy/build/number_text"
         echo "== wheels for $target, installed and tested in the $arch root under emulation =="
         # Emulated, the suite takes minutes: two processes use both CPUs.
         bash scripts/testing-root.sh --arch "$arch" run /bin/bash -c "cd $root_copy && \
             BRENVALIS_NUMBER_TEXT=$root_copy/build/number_text BRENVALIS_WHEEL_TEST_WORKERS=2 \
-            bash scripts/check-dist.sh --installed-only"
+            bash scripts/check-dist.sh --installed-only $cross_pythons"
     done
 fi
 

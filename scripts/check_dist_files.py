@@ -6,11 +6,17 @@ and an architecture such as 3.14:aarch64)
 
 The sdist must hold exactly the tracked files that build and test the package,
 and each wheel exactly the tracked package files, its interpreter's extension
-module (full C API, never abi3) and the metadata. Prints every difference and
-exits with status 1 if there is any.
+module (full C API, never abi3) and the metadata. Each wheel is tagged
+manylinux2014 (glibc 2.17) and stays small, and its extension is
+self-contained and quiet: it exports its init function and nothing else, is
+stripped, has the C++ runtime linked in, needs no library beyond those every
+glibc system has, and no glibc symbol newer than 2.17. Prints one line per
+wheel (tag, size, newest glibc symbol), then every difference, and exits
+with status 1 if there is any.
 """
 
 import email.parser
+import io
 import platform
 import re
 import subprocess
@@ -25,6 +31,12 @@ SDIST_TOP_LEVEL = {"CMakeLists.txt", "pyproject.toml", "README.md", "LICENSE", "
 SDIST_FOLDERS = ["core", "pyfacade", "python", "tests"]
 PACKAGE = "python/brenvalis"
 URL_BASE = "https://github.com/brenvalis/brenvalis"
+GLIBC_FLOOR = (2, 17)
+MAX_WHEEL_BYTES = 460 * 1024
+# What the extension may need: glibc's own libraries (libpthread, libdl and
+# librt are separate before glibc 2.34), the loader, and the system's unwinder.
+SYSTEM_LIBRARIES = re.compile(r"(libc|libm|libpthread|libdl|librt)\.so\.\d+|libgcc_s\.so\.1|ld-linux[-\w.]*\.so\.\d+")
+EXPORTS = {"PyInit__tolvane_core"}
 
 problems: list[str] = []
 
@@ -75,12 +87,51 @@ def check_metadata(where: str, text: str, version: str, pythons: list[str]) -> N
             problems.append(f"{where}: project URL {label} is {urls.get(label)!r}")
 
 
+def check_extension(where: str, data: bytes) -> str:
+    """The checks of the extension's ELF file; returns its newest glibc symbol version."""
+    from elftools.elf.dynamic import DynamicSection
+    from elftools.elf.elffile import ELFFile
+    from elftools.elf.gnuversions import GNUVerNeedSection
+
+    elf = ELFFile(io.BytesIO(data))
+    dynamic = next(s for s in elf.iter_sections() if isinstance(s, DynamicSection))
+    needed = sorted(tag.needed for tag in dynamic.iter_tags() if tag.entry.d_tag == "DT_NEEDED")
+    for library in needed:
+        if not SYSTEM_LIBRARIES.fullmatch(library):
+            problems.append(f"{where}: needs {library}, which not every glibc system has")
+    exported = {symbol.name for symbol in elf.get_section_by_name(".dynsym").iter_symbols()
+                if symbol.name and symbol["st_shndx"] != "SHN_UNDEF"
+                and symbol["st_info"]["bind"] in ("STB_GLOBAL", "STB_WEAK")}
+    if exported != EXPORTS:
+        problems.append(f"{where}: exports {sorted(exported)}, expected only {sorted(EXPORTS)}")
+    leftovers = [s.name for s in elf.iter_sections() if s.name == ".symtab" or s.name.startswith(".debug")]
+    if leftovers:
+        problems.append(f"{where}: not stripped ({', '.join(leftovers)})")
+    glibc = []
+    for section in elf.iter_sections():
+        if isinstance(section, GNUVerNeedSection):
+            for _, auxiliaries in section.iter_versions():
+                for auxiliary in auxiliaries:
+                    if auxiliary.name.startswith("GLIBC_") and auxiliary.name[6:].replace(".", "").isdigit():
+                        glibc.append(tuple(int(part) for part in auxiliary.name[6:].split(".")))
+    newest = max(glibc, default=(0, 0))
+    if newest > GLIBC_FLOOR:
+        problems.append(f"{where}: needs glibc {'.'.join(map(str, newest))}, above the floor "
+                        f"{'.'.join(map(str, GLIBC_FLOOR))}")
+    return "GLIBC_" + ".".join(map(str, newest))
+
+
 def check_wheel(path: Path, version: str, python: str, machine: str) -> None:
     tag = f"cp{python.replace('.', '')}"
-    match = re.fullmatch(rf"brenvalis-{re.escape(version)}-{tag}-{tag}-(manylinux_\d+_\d+_(\w+))\.whl", path.name)
-    if not match or match[2] != machine:
-        problems.append(f"{path.name}: not a {tag}-{tag} manylinux wheel for {machine}")
+    floor = "manylinux_{}_{}".format(*GLIBC_FLOOR)
+    match = re.fullmatch(rf"brenvalis-{re.escape(version)}-{tag}-{tag}-manylinux2014_(\w+)\.{floor}_(\w+)\.whl",
+                         path.name)
+    if not match or match[1] != machine or match[2] != machine:
+        problems.append(f"{path.name}: not a {tag}-{tag} wheel tagged manylinux2014 ({floor}) for {machine}")
         return
+    size = path.stat().st_size
+    if size > MAX_WHEEL_BYTES:
+        problems.append(f"{path.name}: {size} bytes, above {MAX_WHEEL_BYTES}")
     info = f"brenvalis-{version}.dist-info/"
     with zipfile.ZipFile(path) as wheel:
         names = {name for name in wheel.namelist() if not name.endswith("/")}
@@ -92,12 +143,16 @@ def check_wheel(path: Path, version: str, python: str, machine: str) -> None:
         if len(modules) != 1:
             problems.append(f"{path.name}: no extension module built for the full C API of CPython {python} "
                             f"on {machine}")
+            return
+        newest = check_extension(path.name, wheel.read(modules[0]))
         if wheel.read(info + "licenses/LICENSE") != (ROOT / "LICENSE").read_bytes():
             problems.append(f"{path.name}: its LICENSE differs from the project's")
         wheel_info = email.parser.Parser().parsestr(wheel.read(info + "WHEEL").decode())
-        if wheel_info.get_all("Tag") != [f"{tag}-{tag}-{match[1]}"] or wheel_info["Root-Is-Purelib"] != "false":
+        tags = sorted(f"{tag}-{tag}-{platform_tag}_{machine}" for platform_tag in ("manylinux2014", floor))
+        if sorted(wheel_info.get_all("Tag") or []) != tags or wheel_info["Root-Is-Purelib"] != "false":
             problems.append(f"{path.name}: WHEEL says {wheel_info.get_all('Tag')}, purelib {wheel_info['Root-Is-Purelib']}")
         check_metadata(path.name, wheel.read(info + "METADATA").decode(), version, pythons)
+    print(f"{path.name}: {size} bytes, newest glibc symbol {newest}")
 
 
 dist = Path(sys.argv[1])

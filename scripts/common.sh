@@ -8,9 +8,18 @@ project_root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 # adds, and where the root keeps its own copy of the project.
 newer_pythons="${BRENVALIS_NEWER_PYTHONS:-3.14 3.15}"
 root_copy=/work/brenvalis
-# What the root's compilers build wheels for besides x86_64; each target's
-# wheels are tested in the root of that architecture, under emulation.
+# The machines besides x86_64 that the release has wheels for, built in the
+# amd64 root (where Debian installs their Python headers beside its own) and
+# tested in a root of their own architecture, under emulation; and the
+# CPython versions they have wheels for.
 cross_targets_of_root=aarch64
+cross_pythons="3.13 3.14 3.15"
+
+# The release toolchain: Zig, from PyPI, pinned. It compiles for any
+# machine and links against the symbols of the glibc version named in its
+# target, so every Linux wheel runs on glibc 2.17 (manylinux2014) and later.
+zig_version=0.17.0
+glibc_floor=2.17
 
 # Why the testing root cannot be used on this machine; nothing when it can.
 testing_root_unavailable() {
@@ -19,6 +28,35 @@ testing_root_unavailable() {
     elif [ "$(id -u)" -ne 0 ]; then
         echo "making and entering the testing root needs root"
     fi
+}
+
+# Installs the Debian packages that are missing, each given as
+# PACKAGE:PROBE, where PROBE is a command or an absolute path that the
+# package provides. Run as root with apt, it installs them (apt-get update
+# first, once); otherwise it says in one line what is missing and how to get
+# it, and fails.
+ensure_debian_packages() {
+    local entry probe missing=()
+    for entry in "$@"; do
+        probe="${entry#*:}"
+        if [[ "$probe" == /* ]]; then
+            [ -e "$probe" ] && continue
+        else
+            command -v "$probe" >/dev/null 2>&1 && continue
+        fi
+        missing+=("${entry%%:*}")
+    done
+    [ "${#missing[@]}" -eq 0 ] && return 0
+    if [ "$(id -u)" -ne 0 ] || ! command -v apt-get >/dev/null 2>&1; then
+        echo "== missing ${missing[*]} (as root: apt-get install ${missing[*]}); what needs them is left out ==" >&2
+        return 1
+    fi
+    echo "== installing ${missing[*]} ==" >&2
+    export DEBIAN_FRONTEND=noninteractive
+    { apt-get update -qq && apt-get install -y -qq "${missing[@]}"; } >/dev/null || {
+        echo "== apt-get could not install ${missing[*]}; what needs them is left out ==" >&2
+        return 1
+    }
 }
 
 # The interpreter for a version such as 3.12: pyenv's (the project's
@@ -158,16 +196,124 @@ debian_arch() {
     esac
 }
 
+# Debian's multiarch name of the machine $1 (aarch64: aarch64-linux-gnu),
+# which also names CPython's sysconfig data for it.
+multiarch_triplet() {
+    case "$1" in
+        x86_64 | aarch64) echo "$1-linux-gnu" ;;
+        *)
+            echo "error: no multiarch name known for $1" >&2
+            return 1
+            ;;
+    esac
+}
+
+# Zig's target for the machine $1 at the release's glibc floor.
+zig_target() {
+    case "$1" in
+        x86_64 | aarch64) echo "$1-linux-gnu.$glibc_floor" ;;
+        *)
+            echo "error: no Zig target known for $1" >&2
+            return 1
+            ;;
+    esac
+}
+
+# Creates (once) .venv-zig with the pinned ziglang from PyPI and the
+# toolchain's programs for CMake beside it (zig-cc, zig-c++, zig-ar,
+# zig-ranlib in its bin/: CMake wants each as one program), then prints that
+# folder. The programs are written when ziglang is installed, so a compiler
+# cache, which keys on the compiler file, sees a new one with a new zig.
+ensure_zig() {
+    local venv="$project_root/.venv-zig" zig tool
+    if [ "$(cat "$venv/zig-version" 2>/dev/null)" != "$zig_version" ] || [ ! -x "$venv/bin/zig-c++" ]; then
+        if [ ! -x "$venv/bin/python" ]; then
+            # Any interpreter will do: the package holds a program, not Python code.
+            local base
+            base="$(command -v python3 || command -v "python${newer_pythons%% *}")" || {
+                echo "error: no python3 to install ziglang with" >&2
+                return 1
+            }
+            "$base" -m venv "$venv" >&2 || return 1
+        fi
+        echo "== installing ziglang $zig_version from PyPI into $venv ==" >&2
+        "$venv/bin/python" -m pip install --quiet "ziglang==$zig_version" >&2 || return 1
+        zig="$("$venv/bin/python" -c 'import os, ziglang; print(os.path.join(os.path.dirname(ziglang.__file__), "zig"))')"
+        for tool in cc c++ ar ranlib; do
+            printf '#!/bin/sh\nexec "%s" %s "$@"\n' "$zig" "$tool" >"$venv/bin/zig-$tool"
+            chmod +x "$venv/bin/zig-$tool"
+        done
+        echo "$zig_version" >"$venv/zig-version"
+    fi
+    echo "$venv/bin"
+}
+
+# Sets up the environment of the Zig toolchain file (scripts/toolchains/
+# zig.cmake) for the machine $1.
+use_zig_for() {
+    BRENVALIS_ZIG_TOOLS="$(ensure_zig)" || return 1
+    BRENVALIS_ZIG_TARGET="$(zig_target "$1")" || return 1
+    export BRENVALIS_ZIG_TOOLS BRENVALIS_ZIG_TARGET
+}
+
+# The release wheel of the interpreter $2 (CPython $1) for the machine $3,
+# built by the release toolchain from the source tree $4 (the unpacked sdist)
+# into $5/raw, unrepaired, with its build in $5 too. The build runs without
+# isolation in a venv of its own that holds the build requirements, so that
+# a wheel for another machine can use the target interpreter's sysconfig
+# (which Debian installs with the target's Python headers): it gives the
+# extension suffix, and _PYTHON_HOST_PLATFORM the wheel's platform tag. In
+# an isolated build, pip would look for build tools made for the target.
+build_release_wheel() {
+    local version="$1" python="$2" machine="$3" source="$4" work="$5" venv requires cross=()
+    venv="$work/venv-$version-$machine"
+    if [ "$machine" != "$(uname -m)" ]; then
+        local sysconfig_name stdlib
+        sysconfig_name="_sysconfigdata__linux_$(multiarch_triplet "$machine")"
+        stdlib="$("$python" -c 'import sysconfig; print(sysconfig.get_path("stdlib"))')"
+        if [ ! -f "$stdlib/$sysconfig_name.py" ]; then
+            echo "error: no $machine sysconfig for CPython $version ($stdlib/$sysconfig_name.py)" >&2
+            return 1
+        fi
+        cross=(_PYTHON_HOST_PLATFORM="linux-$machine" _PYTHON_SYSCONFIGDATA_NAME="$sysconfig_name")
+    fi
+    use_zig_for "$machine" || return 1
+    echo "== wheel for CPython $version on $machine ($BRENVALIS_ZIG_TARGET, Zig $zig_version) =="
+    "$python" -m venv "$venv" || return 1
+    mapfile -t requires < <("$venv/bin/python" -c \
+        'import sys, tomllib; print(*tomllib.load(open(sys.argv[1], "rb"))["build-system"]["requires"], sep="\n")' \
+        "$source/pyproject.toml")
+    # No isolation, so also what scikit-build-core asks for when the machine lacks it.
+    "$venv/bin/python" -m pip install --quiet "build>=1.2" ninja "${requires[@]}" || return 1
+    env "${cross[@]}" "$venv/bin/python" -m build --wheel --no-isolation --outdir "$work/raw" \
+        -C cmake.define.CMAKE_TOOLCHAIN_FILE="$project_root/scripts/toolchains/zig.cmake" \
+        -C cmake.define.BRENVALIS_STATIC_CXX_RUNTIME=ON -C cmake.define.BRENVALIS_STRIP=ON \
+        -C build-dir="$work/build-$version-$machine" "$source"
+}
+
+# The C++ core tests built by the release toolchain for the machine $1 into
+# the folder $2, with warnings as errors, GoogleTest built from its sources
+# for the toolchain's C++ runtime. The remaining arguments are more CMake
+# settings.
+zig_build_core_tests() {
+    local machine="$1" dir="$2"
+    shift 2
+    (
+        use_zig_for "$machine"
+        build_core_tests "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+            -DCMAKE_TOOLCHAIN_FILE="$project_root/scripts/toolchains/zig.cmake" \
+            -DBRENVALIS_GTEST_SOURCE_DIR=/usr/src/googletest "$@"
+    )
+}
+
 # Cross-builds the C++ core tests and their tools for $1 (aarch64) in the
 # amd64 testing root, into build/cpp-tests-$1 of the root's copy, with the
-# root's cross compiler and warnings as errors; only the targets in
-# BUILD_TARGETS when it is set.
+# release toolchain and warnings as errors; only the targets in BUILD_TARGETS
+# when it is set.
 cross_build_core_tests() {
     local target="$1"
     bash "$project_root/scripts/testing-root.sh" run /bin/bash -c '
         cd "$1" && source scripts/common.sh
-        BUILD_TARGETS="$3" build_core_tests "build/cpp-tests-$2" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-            -DCMAKE_TOOLCHAIN_FILE="$1/scripts/toolchains/$2-linux-gnu.cmake"
+        BUILD_TARGETS="$3" zig_build_core_tests "$2" "build/cpp-tests-$2"
     ' bash "$root_copy" "$target" "${BUILD_TARGETS:-}"
 }
-
