@@ -5,7 +5,10 @@
 # last the start-up counts of the package and its command line
 # (bench_startup.py), which print their own README table.
 #
-#   bash bench/run.sh            builds and installs this tree into .venv-3.12, then measures it
+#   bash bench/run.sh            builds and installs this tree into .venv-3.12, then measures it,
+#                                and counts the instructions of the shipped cp312 wheel too
+#                                (built from this tree by the release toolchain, installed
+#                                into .venv-wheel-3.12)
 #   bash bench/run.sh PYTHON     measures the brenvalis installed for the interpreter PYTHON
 #
 # The twin is built for the measured interpreter into build/floor-twin/X.Y;
@@ -35,9 +38,22 @@ echo "== timings =="
 echo
 echo "== instructions per call =="
 "$python" bench/count_instructions.py --json "$results/instructions-$version.json"
+tables=("$results/timing-$version.json" "$results/instructions-$version.json")
+if [ "$#" -eq 0 ]; then
+    echo
+    echo "== the shipped wheel for CPython $version, built by the release toolchain =="
+    rm -rf "$results/wheel"
+    build_release_wheel "$version" "$(find_python "$version")" "$(uname -m)" "$project_root" "$results/wheel" >/dev/null
+    wheel_venv="$project_root/.venv-wheel-$version"
+    [ -x "$wheel_venv/bin/python" ] || "$(find_python "$version")" -m venv "$wheel_venv"
+    "$wheel_venv/bin/python" -m pip install --quiet --force-reinstall --no-deps --only-binary :all: \
+        "$results"/wheel/raw/*.whl
+    "$wheel_venv/bin/python" bench/count_instructions.py --json "$results/instructions-$version-wheel.json"
+    tables+=("$results/instructions-$version-wheel.json")
+fi
 echo
 echo "== the README's table =="
-"$python" bench/readme_table.py "$results/timing-$version.json" "$results/instructions-$version.json"
+"$python" bench/readme_table.py "${tables[@]}"
 echo
 echo "== start-up, whole process =="
 "$python" bench/bench_startup.py --json "$results/startup-$version.json"
