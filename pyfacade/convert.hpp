@@ -92,9 +92,7 @@ ErrorValue key_error(const core::RegistryError& error);
 
 // Result objects. A null from the interpreter here is an internal failure
 // ("Python API call failed") after the pending exception has been printed.
-inline PyRef new_str(std::string_view text) {
-    return checked_result(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
-}
+PyRef new_str(std::string_view text);
 inline PyRef new_float(double value) { return checked_result(PyFloat_FromDouble(value)); }
 PyRef new_str_list(const std::vector<std::string>& items);
 
