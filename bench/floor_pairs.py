@@ -37,7 +37,7 @@ PAIRS = [
     Pair("registry.get('b3')", 715, False),
     Pair("registry.get('topo_gen_check')", 760, False),
     Pair("registry.get(name='b3')", 870, False),
-    Pair("matrix.is_unitary(1e-12)", 405, True),
+    Pair("matrix.is_unitary(1e-12)", 410, True),
     Pair("py_list_quarks()", 4_750, True),
     Pair("py_list_constants()", 19_700, True),
     Pair("py_get_constant('b3')", 33_200, True),

@@ -10,8 +10,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <string>
-#include <string_view>
 
 namespace brenvalis::core {
 
@@ -66,28 +64,6 @@ inline char* write_zeros(char* out, std::size_t n) noexcept {
     }
     copy_bytes(out, kZeros, n);
     return out + n;
-}
-
-// Makes `out` (empty or not) hold a copy of `text`, written by copy_bytes.
-// Filling a string where it already sits also spares the move of a new one,
-// which for a short string is a memcpy call of its own.
-//
-// (GCC 12's resize_and_overwrite hands its callback the capacity it grew to,
-// not the size asked for, whenever it must grow; so every callback here
-// returns the size it means and never the one it is given.)
-inline void assign_text(std::string& out, std::string_view text) {
-    out.resize_and_overwrite(text.size(), [text](char* p, std::size_t) noexcept {
-        copy_bytes(p, text.data(), text.size());
-        return text.size();
-    });
-}
-
-// A new std::string holding `text`. Returned as the one named object, so the
-// string is built where the caller puts it.
-inline std::string owned_text(std::string_view text) {
-    std::string out;
-    assign_text(out, text);
-    return out;
 }
 
 }  // namespace brenvalis::core

@@ -97,8 +97,15 @@ public:
     // after the units for the formula, which the caller writes at
     // formula_place(); no formula when `formula_size` is absent. Throws
     // std::length_error for texts of 4 GiB or more, std::bad_alloc like new.
-    RecordTexts(std::string_view name, std::string_view units, std::optional<std::size_t> formula_size,
-                std::span<const std::string_view> depends_on);
+    //
+    // Defined in constant_record.cpp, where records are made, and forced
+    // inline there into each kind of record (no formula, a formula text, a
+    // formula number), which then loses the loops and tests its texts do not
+    // need; left to itself, Clang keeps one general copy that costs a seed
+    // record half as much again as the rest of its making.
+    [[gnu::always_inline]] inline RecordTexts(std::string_view name, std::string_view units,
+                                              std::optional<std::size_t> formula_size,
+                                              std::span<const std::string_view> depends_on);
 
     RecordTexts(const RecordTexts& other) : layout_(other.layout_), storage_(other.storage_) {
         if (!other.is_inline()) [[unlikely]] {
@@ -219,9 +226,13 @@ public:
 
 private:
     // Formula is std::nullopt_t (none), std::string_view or FormulaNumber.
+    // Forced inline into seed() and derived() (in constant_record.cpp, where
+    // it is defined), so that each knows its formula and names at compile
+    // time, as the texts' constructor then does.
     template <class Formula>
-    ConstantRecord(std::string_view name, double value, std::string_view units, ConstantStatus status,
-                   const Formula& formula, std::span<const std::string_view> depends_on);
+    [[gnu::always_inline]] inline ConstantRecord(std::string_view name, double value, std::string_view units,
+                                                 ConstantStatus status, const Formula& formula,
+                                                 std::span<const std::string_view> depends_on);
 
     RecordTexts texts_;
 };

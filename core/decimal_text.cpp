@@ -134,7 +134,9 @@ char* FormulaNumber::write(char* out) const noexcept {
 void append_formula_number(std::string& out, double value) {
     const FormulaNumber number(value);
     const std::size_t at = out.size();
-    // The size it means, not the one it is given (see byte_copy.hpp).
+    // The size it means, not the one it is given: GCC 12's
+    // resize_and_overwrite hands its callback the capacity it grew to, not
+    // the size asked for, whenever it must grow.
     out.resize_and_overwrite(at + number.size(), [&number, at](char* p, std::size_t) noexcept {
         return static_cast<std::size_t>(number.write(p + at) - p);
     });

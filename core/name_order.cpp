@@ -4,7 +4,6 @@
 #include <bit>
 #include <cstdint>
 
-#include "core/byte_copy.hpp"
 #include "core/little_endian.hpp"
 
 namespace brenvalis::core {
@@ -43,24 +42,25 @@ void order_short_list(std::span<const std::string_view> names, std::uint8_t* ord
 
 }  // namespace
 
+// Each copy is constructed in place from its view, at the end of a list
+// that has its room from the start: both C++ runtimes build a short string
+// from its bytes without a detour, where filling strings that already stand
+// in the list would, in libc++, first find out each one's size and room.
 std::vector<std::string> sorted_copies(std::span<const std::string_view> names, std::size_t room) {
-    // Empty strings first, each then filled where it stands.
-    std::vector<std::string> out(names.size());
-    if (room > names.size()) {
-        out.reserve(room);
-    }
+    std::vector<std::string> out;
+    out.reserve(std::max(room, names.size()));
     if (names.size() <= kShortList) {
         std::uint8_t order[kShortList];
         order_short_list(names, order);
         for (std::size_t i = 0; i < names.size(); ++i) {
-            assign_text(out[i], names[order[i]]);
+            out.emplace_back(names[order[i]]);
         }
         return out;
     }
     std::vector<std::string_view> ordered(names.begin(), names.end());
     std::stable_sort(ordered.begin(), ordered.end(), name_less);
-    for (std::size_t i = 0; i < ordered.size(); ++i) {
-        assign_text(out[i], ordered[i]);
+    for (std::string_view name : ordered) {
+        out.emplace_back(name);
     }
     return out;
 }

@@ -36,7 +36,7 @@ QuarkRegistry QuarkRegistry::standard() {
     registry.entries_.reserve(kStandardQuarks.size());
     for (const QuarkRow& row : kStandardQuarks) {
         registry.insert_with([&row] {
-            return Quark{owned_text(row.name), row.generation, row.phi_exponent, row.mass_mev, row.mass_ratio, {}};
+            return Quark{std::string(row.name), row.generation, row.phi_exponent, row.mass_mev, row.mass_ratio, {}};
         });
     }
     return registry;

@@ -18,8 +18,6 @@
 #include <utility>
 #include <vector>
 
-#include "core/byte_copy.hpp"
-
 namespace brenvalis::core {
 
 struct Quark {
@@ -59,10 +57,11 @@ public:
 
 private:
     struct Entry {
+        // The key is copy-constructed from the name: for a short name both C++
+        // runtimes do that inline, libc++ as one copy of the string's few
+        // words.
         template <class Make>
-        explicit Entry(Make&& make) : quark(std::forward<Make>(make)()) {
-            assign_text(key, quark.name);
-        }
+        explicit Entry(Make&& make) : quark(std::forward<Make>(make)()), key(quark.name) {}
 
         Quark quark;
         std::string key;

@@ -45,7 +45,8 @@ Outcome<PyRef> from_topology_impl() {
     return made;
 }
 
-bool is_unitary_impl(const Matrix& matrix, double tol) { return matrix.is_unitary(tol); }
+// (Forced inline: see the shells in entries.hpp.)
+[[gnu::always_inline]] inline bool is_unitary_impl(const Matrix& matrix, double tol) { return matrix.is_unitary(tol); }
 
 double jarlskog_impl(const Matrix& matrix) { return matrix.jarlskog(); }
 

@@ -3,6 +3,7 @@
 
 #include <Python.h>
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,6 +29,27 @@ inline const char* utf8_view(PyObject* str, Py_ssize_t* size) {
         return static_cast<const char*>(PyUnicode_DATA(str));
     }
     return PyUnicode_AsUTF8AndSize(str, size);
+}
+
+// The common cases of the two conversions below, taken inline and without an
+// Outcome: a compact ASCII str's own characters, an exact float's value.
+// False leaves the argument to the full conversion, which settles every
+// other case and reports every failure.
+[[gnu::always_inline]] inline bool quick_text_argument(PyObject* obj, std::string_view& text) {
+    if (!PyUnicode_Check(obj) || !PyUnicode_IS_COMPACT_ASCII(obj)) {
+        return false;
+    }
+    text = std::string_view(static_cast<const char*>(PyUnicode_DATA(obj)),
+                            static_cast<std::size_t>(PyUnicode_GET_LENGTH(obj)));
+    return true;
+}
+
+[[gnu::always_inline]] inline bool quick_double_argument(PyObject* obj, double& value) {
+    if (!PyFloat_CheckExact(obj)) {
+        return false;
+    }
+    value = PyFloat_AS_DOUBLE(obj);
+    return true;
 }
 
 // The failures of the two conversions below, off their hot paths.
@@ -70,9 +92,7 @@ ErrorValue key_error(const core::RegistryError& error);
 
 // Result objects. A null from the interpreter here is an internal failure
 // ("Python API call failed") after the pending exception has been printed.
-inline PyRef new_str(std::string_view text) {
-    return checked_result(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
-}
+PyRef new_str(std::string_view text);
 inline PyRef new_float(double value) { return checked_result(PyFloat_FromDouble(value)); }
 PyRef new_str_list(const std::vector<std::string>& items);
 

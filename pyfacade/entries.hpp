@@ -51,13 +51,17 @@ namespace brenvalis::pyfacade {
 template <class T>
 struct Argument;
 
+// Each has the inline common case (`quick`, false when it does not apply)
+// and the full conversion.
 template <>
 struct Argument<std::string_view> {
+    static bool quick(PyObject* obj, std::string_view& value) { return quick_text_argument(obj, value); }
     static Outcome<std::string_view> convert(PyObject* obj, const char* param) { return text_argument(obj, param); }
 };
 
 template <>
 struct Argument<double> {
+    static bool quick(PyObject* obj, double& value) { return quick_double_argument(obj, value); }
     static Outcome<double> convert(PyObject* obj, const char* param) { return double_argument(obj, param); }
 };
 
@@ -101,8 +105,12 @@ using ParameterTypes = typename Parameters<decltype(Impl)>::Types;
 // Converts the bound arguments one at a time, in declared order, and calls
 // the body with whatever it was given first (the receiver's value) followed
 // by the converted arguments. The first conversion that fails ends the call.
+//
+// Forced inline, so that the conversions' common cases and the body land in
+// the entry itself: nothing of the way from the arguments to the result is
+// left to a call.
 template <const CallSignature& Signature, auto Impl, class... Ready>
-Outcome<PyRef> convert_and_call(std::span<PyObject* const> slots, Ready&&... ready) {
+[[gnu::always_inline]] inline Outcome<PyRef> convert_and_call(std::span<PyObject* const> slots, Ready&&... ready) {
     using Params = ParameterTypes<Impl>;
     constexpr std::size_t done = sizeof...(Ready);
     constexpr std::size_t leading = std::tuple_size_v<Params> - Signature.slot_count();
@@ -112,11 +120,15 @@ Outcome<PyRef> convert_and_call(std::span<PyObject* const> slots, Ready&&... rea
     } else {
         constexpr std::size_t slot = done - leading;
         using Param = std::tuple_element_t<done, Params>;
-        Outcome<Param> value = Argument<Param>::convert(slots[slot], Signature.positional[slot].data());
-        if (!value) [[unlikely]] {
-            return propagate(value);
+        Param value{};
+        if (!Argument<Param>::quick(slots[slot], value)) [[unlikely]] {
+            Outcome<Param> converted = Argument<Param>::convert(slots[slot], Signature.positional[slot].data());
+            if (!converted) {
+                return propagate(converted);
+            }
+            value = *converted;
         }
-        return convert_and_call<Signature, Impl>(slots, std::forward<Ready>(ready)..., *value);
+        return convert_and_call<Signature, Impl>(slots, std::forward<Ready>(ready)..., value);
     }
 }
 
@@ -132,15 +144,65 @@ PyObject* noargs_function(PyObject*, PyObject*) {
     return guard_object([] { return to_result(Impl()); });
 }
 
+// The two shells that bind arguments go two ways. A call whose arguments
+// the caller's array already holds as bound (see binds_in_place), on a
+// receiver that built_receiver accepts, enters the guard with just the
+// receiver's value and that array. Every other call goes to the shell in
+// full below, which binds through the matcher (into slots of its own) and
+// checks the receiver in full, in that order, and reports what fails. The
+// tests that choose the way only read the arguments and the receiver:
+// nothing that could fail, raise or run Python code happens before the
+// guard is entered. The short way makes, tests and destroys no Outcome, and
+// keeps little alive across the guard's entry, so the entry's frame stays
+// small. With the shell in full a second caller of the body, neither
+// compiler inlines a body of some size into the short way by itself any
+// more, so the bodies of these entries are declared always_inline.
+
+namespace detail {
+
+template <const CallSignature& Signature, auto Impl>
+[[gnu::noinline]] PyObject* fastcall_function_in_full(PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
+    return guard_object([&]() -> Outcome<PyRef> {
+        BoundSlots<Signature> slots;
+        if (Outcome<void> matched = bind_fastcall_matching(Signature, args, nargsf, kwnames, slots.data()); !matched) {
+            return propagate(matched);
+        }
+        return convert_and_call<Signature, Impl>(slots);
+    });
+}
+
+template <class Value, TypeGetter TypeOf, const CallSignature& Signature, auto Impl>
+[[gnu::noinline]] PyObject* fastcall_method_in_full(PyObject* self, PyObject* const* args, Py_ssize_t nargsf,
+                                                    PyObject* kwnames) {
+    return guard_object([&]() -> Outcome<PyRef> {
+        BoundSlots<Signature> slots;
+        PyObject* const* bound = args;
+        if (!binds_in_place<Signature>(nargsf, kwnames)) {
+            if (Outcome<void> matched = bind_fastcall_matching(Signature, args, nargsf, kwnames, slots.data());
+                !matched) {
+                return propagate(matched);
+            }
+            bound = slots.data();
+        }
+        Outcome<const Value*> value = receiver_value<Value>(self, TypeOf);
+        if (!value) {
+            return propagate(value);
+        }
+        return convert_and_call<Signature, Impl>(std::span(bound, slots.size()), **value);
+    });
+}
+
+}  // namespace detail
+
 // METH_FASTCALL | METH_KEYWORDS module function: `Impl(converted arguments...)`.
 template <const CallSignature& Signature, auto Impl>
 PyObject* fastcall_function(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
-    return guard_object([&]() -> Outcome<PyRef> {
-        BoundSlots<Signature> slots;
-        if (Outcome<void> bound = bind_fastcall(Signature, args, nargsf, kwnames, slots); !bound) {
-            return propagate(bound);
-        }
-        return detail::convert_and_call<Signature, Impl>(slots);
+    if (!binds_in_place<Signature>(nargsf, kwnames)) [[unlikely]] {
+        return detail::fastcall_function_in_full<Signature, Impl>(args, nargsf, kwnames);
+    }
+    return guard_object([args] {
+        return detail::convert_and_call<Signature, Impl>(
+            std::span<PyObject* const, Signature.slot_count()>(args, Signature.slot_count()));
     });
 }
 
@@ -148,27 +210,28 @@ PyObject* fastcall_function(PyObject*, PyObject* const* args, Py_ssize_t nargsf,
 template <class Value, TypeGetter TypeOf, auto Impl>
 PyObject* noargs_method(PyObject* self, PyObject*) {
     return guard_object([self]() -> Outcome<PyRef> {
-        Outcome<const Value*> value = receiver_value<Value>(self, TypeOf);
-        if (!value) [[unlikely]] {
-            return propagate(value);
+        const Value* value = built_receiver<Value>(self);
+        if (value == nullptr) [[unlikely]] {
+            Outcome<const Value*> checked = receiver_value<Value>(self, TypeOf);
+            if (!checked) {
+                return propagate(checked);
+            }
+            value = *checked;
         }
-        return to_result(Impl(**value));
+        return to_result(Impl(*value));
     });
 }
 
 // METH_FASTCALL | METH_KEYWORDS instance method: `Impl(value, converted arguments...)`.
 template <class Value, TypeGetter TypeOf, const CallSignature& Signature, auto Impl>
 PyObject* fastcall_method(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
-    return guard_object([&]() -> Outcome<PyRef> {
-        BoundSlots<Signature> slots;
-        if (Outcome<void> bound = bind_fastcall(Signature, args, nargsf, kwnames, slots); !bound) {
-            return propagate(bound);
-        }
-        Outcome<const Value*> value = receiver_value<Value>(self, TypeOf);
-        if (!value) [[unlikely]] {
-            return propagate(value);
-        }
-        return detail::convert_and_call<Signature, Impl>(slots, **value);
+    const Value* value = built_receiver<Value>(self);
+    if (value == nullptr || !binds_in_place<Signature>(nargsf, kwnames)) [[unlikely]] {
+        return detail::fastcall_method_in_full<Value, TypeOf, Signature, Impl>(self, args, nargsf, kwnames);
+    }
+    return guard_object([value, args] {
+        return detail::convert_and_call<Signature, Impl>(
+            std::span<PyObject* const, Signature.slot_count()>(args, Signature.slot_count()), *value);
     });
 }
 
@@ -176,11 +239,15 @@ PyObject* fastcall_method(PyObject* self, PyObject* const* args, Py_ssize_t narg
 template <class Value, TypeGetter TypeOf>
 Py_ssize_t length_slot(PyObject* self) {
     return guard_length([self]() -> Outcome<std::uint64_t> {
-        Outcome<const Value*> value = receiver_value<Value>(self, TypeOf);
-        if (!value) [[unlikely]] {
-            return propagate(value);
+        const Value* value = built_receiver<Value>(self);
+        if (value == nullptr) [[unlikely]] {
+            Outcome<const Value*> checked = receiver_value<Value>(self, TypeOf);
+            if (!checked) {
+                return propagate(checked);
+            }
+            value = *checked;
         }
-        return (*value)->len();
+        return value->len();
     });
 }
 

@@ -2,20 +2,34 @@
 
 namespace brenvalis::pyfacade {
 
+struct ErrorValue::Detail {
+    PyRef type;           // null when `object` is the exception itself
+    PyRef object;         // the exception, or the argument to create it with
+    std::string message;  // the argument as text, when `has_message`
+    bool has_message = false;
+};
+
+void ErrorValue::DetailDeleter::operator()(Detail* detail) const noexcept { std::default_delete<Detail>{}(detail); }
+
+ErrorValue ErrorValue::make(PyRef type, PyRef object, std::string message, bool has_message) {
+    return ErrorValue(DetailPtr(
+        std::make_unique<Detail>(std::move(type), std::move(object), std::move(message), has_message).release()));
+}
+
 ErrorValue ErrorValue::with_message(PyObject* type, std::string message) {
-    return ErrorValue(std::make_unique<Detail>(PyRef::borrow(type), PyRef(), std::move(message), true));
+    return make(PyRef::borrow(type), PyRef(), std::move(message), true);
 }
 
 ErrorValue ErrorValue::with_argument(PyObject* type, PyRef argument) {
-    return ErrorValue(std::make_unique<Detail>(PyRef::borrow(type), std::move(argument), std::string(), false));
+    return make(PyRef::borrow(type), std::move(argument), std::string(), false);
 }
 
 ErrorValue ErrorValue::without_argument(PyObject* type) {
-    return ErrorValue(std::make_unique<Detail>(PyRef::borrow(type), PyRef(), std::string(), false));
+    return make(PyRef::borrow(type), PyRef(), std::string(), false);
 }
 
 ErrorValue ErrorValue::from_exception(PyRef exception) {
-    return ErrorValue(std::make_unique<Detail>(PyRef(), std::move(exception), std::string(), false));
+    return make(PyRef(), std::move(exception), std::string(), false);
 }
 
 ErrorValue ErrorValue::fetch() {
@@ -26,8 +40,7 @@ ErrorValue ErrorValue::fetch() {
     return from_exception(std::move(pending));
 }
 
-void ErrorValue::raise() && {
-    Detail& detail = *detail_;
+void ErrorValue::raise_detail(Detail& detail) {
     if (!detail.type) {
         PyErr_SetRaisedException(detail.object.release());
         return;

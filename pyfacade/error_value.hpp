@@ -30,7 +30,7 @@ public:
     static ErrorValue fetch();
 
     // Sets the error as the interpreter's current exception.
-    void raise() &&;
+    void raise() && { raise_detail(*detail_); }
 
     // The exception object itself (created now if it was held lazily); null
     // only if creating it failed, and then that failure's exception is
@@ -41,16 +41,25 @@ private:
     // Everything an error holds lives behind one pointer, made only when there
     // is an error: an Outcome is then two words, and a success moves and drops
     // it at the cost of a null pointer.
-    struct Detail {
-        PyRef type;           // null when `object` is the exception itself
-        PyRef object;         // the exception, or the argument to create it with
-        std::string message;  // the argument as text, when `has_message`
-        bool has_message = false;
+    struct Detail;
+
+    // Frees an error's detail out of line. Tearing it down (two references
+    // and a text) is long: inline, every Outcome's destructor would carry it,
+    // and Clang then keeps those destructors out of line even where nothing
+    // failed. Called with the pointer, as raise_detail is with the detail,
+    // it never needs the error's own address, so a compiler may keep an
+    // Outcome in registers where nothing fails.
+    struct DetailDeleter {
+        void operator()(Detail* detail) const noexcept;
     };
+    using DetailPtr = std::unique_ptr<Detail, DetailDeleter>;
 
-    explicit ErrorValue(std::unique_ptr<Detail> detail) : detail_(std::move(detail)) {}
+    explicit ErrorValue(DetailPtr detail) : detail_(std::move(detail)) {}
+    static ErrorValue make(PyRef type, PyRef object, std::string message, bool has_message);
 
-    std::unique_ptr<Detail> detail_;
+    static void raise_detail(Detail& detail);
+
+    DetailPtr detail_;
 };
 
 // std::expected and std::unique_ptr destroy their contents in noexcept

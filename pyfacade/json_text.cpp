@@ -146,7 +146,9 @@ char* write_literal(char* p, const char (&text)[N]) noexcept {
 
 // Appends what `write` produces, into room for `bound` bytes reserved once;
 // the string ends up as long as what was written (the callback returns that
-// size, never the one it is given: see core/byte_copy.hpp).
+// size, never the one it is given: GCC 12's resize_and_overwrite hands its
+// callback the capacity it grew to, not the size asked for, whenever it must
+// grow).
 template <class Write>
 void append_written(std::string& out, std::size_t bound, Write&& write) {
     const std::size_t at = out.size();

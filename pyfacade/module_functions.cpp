@@ -24,7 +24,8 @@ std::vector<std::string> list_constants_impl() { return core::FormulasRegistry::
 
 std::vector<std::string> list_quarks_impl() { return core::QuarkRegistry::standard().sorted_names(); }
 
-Outcome<PyRef> get_constant_impl(std::string_view name) {
+// (Forced inline: see the shells in entries.hpp.)
+[[gnu::always_inline]] inline Outcome<PyRef> get_constant_impl(std::string_view name) {
     if (name.empty()) {
         core::fail("py_get_constant: name must be non-empty");
     }
