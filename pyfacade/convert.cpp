@@ -95,12 +95,12 @@ bool is_ascii(std::string_view text) noexcept {
 // address, so each name a listing copied cost it a byte-by-byte scan. Texts
 // of one byte or none, and any other text, go to the decoder, which also
 // hands out the interpreter's shared strs of one character and of none.
-// (The characters of a compact ASCII str follow its header.)
+// A new str of maximum character 127 is filled through its documented
+// one-byte data view, as the interpreter's own constructors fill theirs.
 PyRef make_str(std::string_view text) {
     if (text.size() >= 2 && is_ascii(text)) {
         PyRef str = checked_result(PyUnicode_New(static_cast<Py_ssize_t>(text.size()), 127));
-        core::copy_bytes(reinterpret_cast<char*>(reinterpret_cast<PyASCIIObject*>(str.get()) + 1), text.data(),
-                         text.size());
+        core::copy_bytes(reinterpret_cast<char*>(PyUnicode_1BYTE_DATA(str.get())), text.data(), text.size());
         return str;
     }
     return checked_result(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
