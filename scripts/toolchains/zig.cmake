@@ -40,7 +40,7 @@ if(BRENVALIS_MULTIARCH_PYTHONS)
     get_filename_component(name ${headers} NAME)
     file(CREATE_LINK ${headers} ${BRENVALIS_MULTIARCH_INCLUDE}/${BRENVALIS_TRIPLET}/${name} SYMBOLIC)
   endforeach()
-  set(CMAKE_CXX_FLAGS_INIT "-isystem ${BRENVALIS_MULTIARCH_INCLUDE}")
+  string(APPEND CMAKE_CXX_FLAGS_INIT " -isystem ${BRENVALIS_MULTIARCH_INCLUDE}")
 endif()
 set(CMAKE_LIBRARY_ARCHITECTURE ${BRENVALIS_TRIPLET})
 set(CMAKE_C_COMPILER $ENV{BRENVALIS_ZIG_TOOLS}/zig-cc)
@@ -50,6 +50,10 @@ set(CMAKE_CXX_COMPILER $ENV{BRENVALIS_ZIG_TOOLS}/zig-c++)
 # must not hand one target's objects to another.
 set(CMAKE_C_COMPILER_TARGET $ENV{BRENVALIS_ZIG_TARGET})
 set(CMAKE_CXX_COMPILER_TARGET $ENV{BRENVALIS_ZIG_TARGET})
+# Zig's clang keeps a frame pointer in every function unless told not to;
+# the small hot entries would pay for it on every call.
+string(APPEND CMAKE_C_FLAGS_INIT " -fomit-frame-pointer")
+string(APPEND CMAKE_CXX_FLAGS_INIT " -fomit-frame-pointer")
 set(CMAKE_AR $ENV{BRENVALIS_ZIG_TOOLS}/zig-ar CACHE FILEPATH "")
 set(CMAKE_RANLIB $ENV{BRENVALIS_ZIG_TOOLS}/zig-ranlib CACHE FILEPATH "")
 
