@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <map>
 #include <optional>
 #include <stdexcept>
@@ -337,8 +338,11 @@ TEST(FormulasRegistry, ShardOfANameFollowsSipHashOneThree) {
 }
 
 TEST(FormulasRegistry, ShardCountMustBeAPowerOfTwoAboveOne) {
+    // Powers of two above the ceiling: the next one, and the highest a size
+    // holds on this machine (2^31 where it is 32 bits wide).
+    constexpr std::size_t top = std::size_t{1} << (std::numeric_limits<std::size_t>::digits - 1);
     for (const std::size_t bad :
-         {std::size_t{0}, std::size_t{1}, std::size_t{3}, std::size_t{12}, std::size_t{1} << 40}) {
+         {std::size_t{0}, std::size_t{1}, std::size_t{3}, std::size_t{12}, kMaxShardAmount * 2, top}) {
         EXPECT_THROW(FormulasRegistry::with_shards(bad), std::invalid_argument) << bad;
         EXPECT_THROW(FormulasRegistry::new_with_shards(bad), std::invalid_argument) << bad;
     }
