@@ -11,10 +11,18 @@ ProcessState& process_state() noexcept {
 
 namespace {
 
+// ProcessState's shape as reset_process_state knows it, tail padding and all
+// (a 32-bit machine pads seven 4-byte slots after the 8-byte atomic). A slot
+// added to ProcessState makes it larger than this on the 64-bit machines.
+struct KnownProcessState {
+    std::atomic<std::int64_t> owner_interpreter;
+    ProcessSlot slots[7];
+};
+
 // Runs from Py_FinalizeEx after the interpreter has been torn down: no Python
 // API, no reference counting, only plain stores.
 void reset_process_state() noexcept {
-    static_assert(sizeof(ProcessState) == sizeof(std::atomic<std::int64_t>) + 7 * sizeof(ProcessSlot),
+    static_assert(sizeof(ProcessState) == sizeof(KnownProcessState),
                   "every slot of ProcessState must be forgotten here, or a restarted interpreter gets a dead object");
     ProcessState& state = process_state();
     for (ProcessSlot* slot : {&state.module, &state.formulas_registry_type, &state.quark_registry_type,
