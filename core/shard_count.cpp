@@ -4,8 +4,7 @@
 #include <bit>
 #include <cerrno>
 #include <charconv>
-#include <fstream>
-#include <iterator>
+#include <cstdio>
 #include <string>
 #include <thread>
 #include <vector>
@@ -52,13 +51,24 @@ std::optional<std::uint64_t> quota_in_processors(std::int64_t quota, std::int64_
 
 #if defined(__linux__)
 
+// Through the C library's stdio, not a file stream: a stream brings the C++
+// runtime's locale machinery into the module, and with it the printf and
+// strtold families, which on ppc64le (IEEE quad long double) bind to
+// versions glibc added only in 2.32.
 std::optional<std::string> read_small_file(const char* path) {
-    std::ifstream in(path);
-    if (!in) {
+    std::FILE* file = std::fopen(path, "re");
+    if (file == nullptr) {
         return std::nullopt;
     }
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) {
+    std::string text;
+    char chunk[256];
+    std::size_t got = 0;
+    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
+        text.append(chunk, got);
+    }
+    const bool failed = std::ferror(file) != 0;
+    std::fclose(file);
+    if (failed) {
         return std::nullopt;
     }
     return text;

@@ -142,10 +142,9 @@ extern "C" long sysconf(int name) noexcept {
     return brenvalis::fake_platform::real<long(int)>("sysconf")(name);
 }
 
-// std::ifstream opens its file from inside the C++ library, which binds to
-// these definitions only if the executable exports them. Which of the two it
-// calls depends on the library's build: g++ 12's calls fopen64, g++ 16's
-// fopen (on 64-bit systems both are the same function), so both are staged.
+// The core reads small files through fopen, which the C library's headers
+// turn into fopen64 where a 32-bit build asks for 64-bit file offsets; both
+// are staged.
 namespace {
 
 FILE* open_staged(const char* path, const char* mode, const char* real_name) {
@@ -155,9 +154,9 @@ FILE* open_staged(const char* path, const char* mode, const char* real_name) {
             errno = ENOENT;
             return nullptr;
         }
-        // A real file with a descriptor (libstdc++ reads through the
-        // descriptor, libc++ through the FILE): tmpfile, which every C library
-        // has, unlike memfd_create (glibc 2.27).
+        // A real file, so that every stdio call on it behaves as on the real
+        // one: tmpfile, which every C library has, unlike memfd_create
+        // (glibc 2.27).
         FILE* file = std::tmpfile();
         if (file == nullptr) {
             return nullptr;
@@ -175,10 +174,6 @@ FILE* open_staged(const char* path, const char* mode, const char* real_name) {
 
 }  // namespace
 
-extern "C" __attribute__((visibility("default"))) FILE* fopen64(const char* path, const char* mode) {
-    return open_staged(path, mode, "fopen64");
-}
+extern "C" FILE* fopen64(const char* path, const char* mode) { return open_staged(path, mode, "fopen64"); }
 
-extern "C" __attribute__((visibility("default"))) FILE* fopen(const char* path, const char* mode) {
-    return open_staged(path, mode, "fopen");
-}
+extern "C" FILE* fopen(const char* path, const char* mode) { return open_staged(path, mode, "fopen"); }

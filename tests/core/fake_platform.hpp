@@ -1,11 +1,12 @@
 // Staged failures of the operating-system calls that the core makes.
 //
 // The core is a static library linked into the test executable, so its calls
-// of syscall (for getrandom), open, read, close, sched_getaffinity and sysconf bind to the
-// definitions in fake_platform.cpp, and so does the C++ library's fopen (or fopen64)
-// (std::ifstream) because the executable defines it. Those take the next staged result when a
-// test has staged one and otherwise forward to the C library (found with
-// dlsym(RTLD_NEXT)), so everything else in the binary runs on the real calls.
+// of syscall (for getrandom), open, read, close, sched_getaffinity, sysconf
+// and fopen (fopen64 where file offsets are 64-bit on a 32-bit machine) bind
+// to the definitions in fake_platform.cpp. Those take the next staged result
+// when a test has staged one and otherwise forward to the C library (found
+// with dlsym(RTLD_NEXT)), so everything else in the binary runs on the real
+// calls.
 // Stages are plain globals: set them, run the code under test (on a new thread
 // where the code keeps per-thread state), read the counters, then reset().
 #pragma once
