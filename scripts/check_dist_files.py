@@ -35,8 +35,15 @@ GLIBC_FLOOR = (2, 17)
 MAX_WHEEL_BYTES = 460 * 1024
 # What the extension may need: glibc's own libraries (libpthread, libdl and
 # librt are separate before glibc 2.34), the loader, and the system's unwinder.
-SYSTEM_LIBRARIES = re.compile(r"(libc|libm|libpthread|libdl|librt)\.so\.\d+|libgcc_s\.so\.1|ld-linux[-\w.]*\.so\.\d+")
+# (The loader is ld64.so.1 on s390x, ld64.so.2 on ppc64le.)
+SYSTEM_LIBRARIES = re.compile(r"(libc|libm|libpthread|libdl|librt)\.so\.\d+|libgcc_s\.so\.1|ld(-linux[-\w.]*|64)\.so\.\d+")
 EXPORTS = {"PyInit__tolvane_core"}
+# The only symbols the extension may need without a version: the
+# interpreter's, which it finds in the process that loads it. Any other
+# unversioned need is a function that none of its libraries had when it was
+# linked (the toolchain's glibc of the floor), and it would fail to load, or
+# to call it, on the systems the wheel is tagged for.
+INTERPRETER_SYMBOL = re.compile(r"_?Py[A-Z_]\w*")
 
 problems: list[str] = []
 
@@ -108,12 +115,23 @@ def check_extension(where: str, data: bytes) -> str:
     if leftovers:
         problems.append(f"{where}: not stripped ({', '.join(leftovers)})")
     glibc = []
+    version_indices = set()
     for section in elf.iter_sections():
         if isinstance(section, GNUVerNeedSection):
             for _, auxiliaries in section.iter_versions():
                 for auxiliary in auxiliaries:
+                    version_indices.add(auxiliary["vna_other"])
                     if auxiliary.name.startswith("GLIBC_") and auxiliary.name[6:].replace(".", "").isdigit():
                         glibc.append(tuple(int(part) for part in auxiliary.name[6:].split(".")))
+    symbol_versions = elf.get_section_by_name(".gnu.version")
+    unbound = sorted(
+        symbol.name for index, symbol in enumerate(elf.get_section_by_name(".dynsym").iter_symbols())
+        if symbol.name and symbol["st_shndx"] == "SHN_UNDEF" and symbol["st_info"]["bind"] != "STB_WEAK"
+        and (symbol_versions is None or symbol_versions.get_symbol(index)["ndx"] not in version_indices)
+        and not INTERPRETER_SYMBOL.fullmatch(symbol.name))
+    if unbound:
+        problems.append(f"{where}: needs {', '.join(unbound)} with no version: no library it names had them "
+                        "when it was linked")
     newest = max(glibc, default=(0, 0))
     if newest > GLIBC_FLOOR:
         problems.append(f"{where}: needs glibc {'.'.join(map(str, newest))}, above the floor "
