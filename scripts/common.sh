@@ -12,8 +12,18 @@ root_copy=/work/brenvalis
 # amd64 root (where Debian installs their Python headers beside its own) and
 # tested in a root of their own architecture, under emulation; and the
 # CPython versions they have wheels for.
-cross_targets_of_root=aarch64
+cross_targets_of_root="aarch64 i686 armv7l ppc64le s390x riscv64"
 cross_pythons="3.13 3.14 3.15"
+
+# How the wheels of the emulated machines are tested: the whole suite and the
+# stub check on every version for the machines named here, and on the
+# version whole_suite_python for the others, whose other versions get the
+# import, the command line's tour and this subset of the suite (what an
+# emulated run of the whole suite would cost in minutes per version, these
+# files cover in seconds: every entry's results, bindings and errors).
+whole_suite_machines="aarch64 i686"
+whole_suite_python=3.14
+wheel_subset_tests=(test_surface.py test_constants.py test_binding.py test_classes.py test_python_path.py)
 
 # The release toolchain: Zig, from PyPI, pinned. It compiles for any
 # machine and links against the symbols of the glibc version named in its
@@ -188,19 +198,38 @@ sync_into_root() {
         tar -C "$project_root" --null -T - -cf - | tar -C "$dest" -xpf -
 }
 
-# Debian's name for an architecture that compilers call $1 (aarch64: arm64).
+# Debian's name for the machine $1 (as uname -m names it: aarch64 is arm64).
 debian_arch() {
     case "$1" in
+        x86_64) echo amd64 ;;
         aarch64) echo arm64 ;;
-        *) echo "$1" ;;
+        i686) echo i386 ;;
+        armv7l) echo armhf ;;
+        ppc64le) echo ppc64el ;;
+        s390x | riscv64) echo "$1" ;;
+        *)
+            echo "error: no Debian architecture known for $1" >&2
+            return 1
+            ;;
+    esac
+}
+
+# How the machine $1's programs run on this x86_64 machine.
+emulation_of() {
+    case "$1" in
+        x86_64 | i686) echo "natively" ;;
+        *) echo "under emulation" ;;
     esac
 }
 
 # Debian's multiarch name of the machine $1 (aarch64: aarch64-linux-gnu),
-# which also names CPython's sysconfig data for it.
+# which also names CPython's sysconfig data and extension suffix for it.
 multiarch_triplet() {
     case "$1" in
-        x86_64 | aarch64) echo "$1-linux-gnu" ;;
+        x86_64 | aarch64 | s390x | riscv64) echo "$1-linux-gnu" ;;
+        i686) echo i386-linux-gnu ;;
+        armv7l) echo arm-linux-gnueabihf ;;
+        ppc64le) echo powerpc64le-linux-gnu ;;
         *)
             echo "error: no multiarch name known for $1" >&2
             return 1
@@ -208,10 +237,18 @@ multiarch_triplet() {
     esac
 }
 
-# Zig's target for the machine $1 at the release's glibc floor.
+# Zig's target for the machine $1 at the oldest glibc it can link against
+# for it: the release's floor, 2.17, but for the two machines glibc came to
+# later. On ppc64le (from glibc 2.19) every symbol still carries version
+# 2.17, the machine's first, so its wheels are manylinux2014 all the same;
+# riscv64 has glibc from 2.27 and a manylinux policy from 2.31.
 zig_target() {
     case "$1" in
-        x86_64 | aarch64) echo "$1-linux-gnu.$glibc_floor" ;;
+        x86_64 | aarch64 | s390x) echo "$1-linux-gnu.$glibc_floor" ;;
+        i686) echo "x86-linux-gnu.$glibc_floor" ;;
+        armv7l) echo "arm-linux-gnueabihf.$glibc_floor" ;;
+        ppc64le) echo powerpc64le-linux-gnu.2.19 ;;
+        riscv64) echo riscv64-linux-gnu.2.27 ;;
         *)
             echo "error: no Zig target known for $1" >&2
             return 1
@@ -300,6 +337,12 @@ zig_build_core_tests() {
     shift 2
     (
         use_zig_for "$machine"
+        # GoogleTest prints through the printf family, which on ppc64le (where
+        # Zig's long double is IEEE quad) binds to versions glibc added in
+        # 2.32. The tests run on the root's newer glibc, so they alone are
+        # linked against it; the module calls none of those functions, which
+        # check_dist_files.py makes sure of.
+        [ "$machine" = ppc64le ] && BRENVALIS_ZIG_TARGET=powerpc64le-linux-gnu.2.32
         build_core_tests "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
             -DCMAKE_TOOLCHAIN_FILE="$project_root/scripts/toolchains/zig.cmake" \
             -DBRENVALIS_GTEST_SOURCE_DIR=/usr/src/googletest "$@"

@@ -4,9 +4,11 @@
 # them): in the amd64 root, the C++ core tests built by its newer g++ with
 # warnings as errors; on CPython 3.14 and 3.15 the pytest suite, the stub
 # check and the embedding host; on their debug builds the pytest suite under
-# PYTHONMALLOC=debug and -X dev. Then the C++ core tests cross-built there for
-# aarch64 and run in the arm64 root, under emulation. (The aarch64 wheels and
-# their pytest runs are the release's: scripts/check-dist.sh.) The roots work
+# PYTHONMALLOC=debug and -X dev. Then the C++ core tests cross-built there by
+# the release toolchain for each other machine (aarch64, i686, armv7l,
+# ppc64le, s390x, riscv64) and run in a root of its own architecture, i686
+# natively and the others under emulation. (Those machines' wheels and their
+# pytest runs are the release's: scripts/check-dist.sh.) The roots work
 # on their own copies of the project, so their builds and environments never
 # mix with this machine's.
 #
@@ -25,6 +27,17 @@ fi
 
 start=$SECONDS
 root="$(bash scripts/testing-root.sh ensure)"
+# The other machines' roots, where missing or stale, are made in the
+# background while the amd64 root's tests run: making one is mostly
+# downloading and the package scripts of one emulated process, which leave a
+# CPU free. The loop below waits for a root still being made (each root has
+# a lock), and a root that failed here is tried again there, with its error.
+mkdir -p build
+(
+    for target in $cross_targets_of_root; do
+        bash scripts/testing-root.sh --arch "$(debian_arch "$target")" ensure || true
+    done
+) >build/foreign-roots.log 2>&1 &
 sync_into_root "$root" "$root_copy"
 echo "== CPython $newer_pythons and their debug builds in the testing root ($root) =="
 bash scripts/testing-root.sh run /bin/bash -c '
@@ -34,7 +47,7 @@ bash scripts/testing-root.sh run /bin/bash -c '
 
 for target in $cross_targets_of_root; do
     arch="$(debian_arch "$target")"
-    echo "== C++ core tests for $target: cross-built in the amd64 root, run in the $arch root under emulation =="
+    echo "== C++ core tests for $target: cross-built in the amd64 root, run in the $arch root $(emulation_of "$target") =="
     cross_build_core_tests "$target"
     target_root="$(bash scripts/testing-root.sh --arch "$arch" ensure)"
     mkdir -p "$target_root$root_copy/build"

@@ -9,10 +9,13 @@
 #   testing-root.sh [--arch A] run CMD...  runs CMD inside
 #   testing-root.sh [--arch A] path        prints where the root is (made or not)
 #
-# A is amd64 (the default: CPython 3.14 and 3.15 with their debug builds,
-# g++ 16, the cross compiler and Python headers for aarch64, and qemu-user)
-# or arm64 (CPython 3.14 and 3.15 for aarch64, run under emulation by the
-# amd64 root's qemu-user, which is therefore made first).
+# A is a Debian architecture: amd64 (the default: CPython 3.14 and 3.15 with
+# their debug builds, g++ 16, python3.13, valgrind, the Python headers and sysconfig of
+# CPython 3.13 to 3.15 for every other machine below, and qemu-user), or one
+# of arm64, i386, armhf, ppc64el, s390x and riscv64 (CPython 3.13 to 3.15 for
+# that machine, to test the wheels built in the amd64 root). i386 programs
+# run natively on this machine's kernel; the others run under emulation by
+# the amd64 root's qemu-user, which is therefore made first.
 #
 # Settings: BRENVALIS_ROOT_SUITE (default forky), BRENVALIS_ROOT_CACHE
 # (default /var/cache/brenvalis/testing-roots). A root older than a week, or
@@ -26,37 +29,70 @@ set -euo pipefail
 
 arch=amd64
 if [ "${1:-}" = --arch ]; then
-    arch="${2:?--arch needs amd64 or arm64}"
+    arch="${2:?--arch needs a Debian architecture (amd64, arm64, i386, armhf, ppc64el, s390x, riscv64)}"
     shift 2
 fi
 suite="${BRENVALIS_ROOT_SUITE:-forky}"
 cache="${BRENVALIS_ROOT_CACHE:-/var/cache/brenvalis/testing-roots}"
 root="$cache/$suite-$arch"
 max_age_days=7
+foreign_arches=(arm64 i386 armhf ppc64el s390x riscv64)
 
-# Packages debootstrap installs, then packages of another architecture that
+# Each foreign machine: the emulator that runs its programs (none for
+# i386, which this kernel runs itself), the personality its programs are
+# started with, so that they see their own machine's name (a 32-bit x86
+# program on a 64-bit kernel would see x86_64), and the start of its ELF
+# header with the mask binfmt_misc matches it with (the OS ABI byte and the
+# low bit of the file type left out), as qemu's own handlers are written.
+emulator_name="" personality="" magic="" mask=""
+case "$arch" in
+    arm64)
+        emulator_name=qemu-aarch64
+        magic=7f454c460201010000000000000000000200b700 mask=ffffffffffffff00fffffffffffffffffeffffff
+        ;;
+    armhf)
+        emulator_name=qemu-arm
+        magic=7f454c4601010100000000000000000002002800 mask=ffffffffffffff00fffffffffffffffffeffffff
+        ;;
+    ppc64el)
+        emulator_name=qemu-ppc64le
+        magic=7f454c4602010100000000000000000002001500 mask=ffffffffffffff00fffffffffffffffffeffff00
+        ;;
+    s390x)
+        emulator_name=qemu-s390x
+        magic=7f454c4602020100000000000000000000020016 mask=ffffffffffffff00fffffffffffffffffffeffff
+        ;;
+    riscv64)
+        emulator_name=qemu-riscv64
+        magic=7f454c460201010000000000000000000200f300 mask=ffffffffffffff00fffffffffffffffffeffffff
+        ;;
+    i386) personality=i686 ;;
+esac
+
+# Packages debootstrap installs, then packages of other architectures that
 # apt adds afterwards (debootstrap installs one architecture only).
 case "$arch" in
     amd64)
-        # python3.13 only to run the build of the aarch64 wheel for 3.13, whose
-        # headers and sysconfig come with libpython3.13-dev:arm64.
+        # python3.13 only to run the builds of the other machines' wheels for
+        # 3.13, whose headers and sysconfig come with libpython3.13-dev:<arch>.
         packages=(
             python3.14-dev python3.14-venv python3.14-dbg
             python3.15-dev python3.15-venv python3.15-dbg
             python3.13-venv
             g++ cmake make libgtest-dev git ca-certificates ccache
-            qemu-user
+            qemu-user valgrind
         )
-        foreign_arch=arm64
-        foreign_packages=(libpython3.13-dev:arm64 libpython3.14-dev:arm64 libpython3.15-dev:arm64)
+        foreign_packages=()
+        for foreign in "${foreign_arches[@]}"; do
+            foreign_packages+=("libpython3.13-dev:$foreign" "libpython3.14-dev:$foreign" "libpython3.15-dev:$foreign")
+        done
         ;;
-    arm64)
+    arm64 | i386 | armhf | ppc64el | s390x | riscv64)
         packages=(python3.13-venv python3.14-venv python3.15-venv ca-certificates)
-        foreign_arch=""
         foreign_packages=()
         ;;
     *)
-        echo "testing root: no recipe for the architecture '$arch' (amd64 or arm64)" >&2
+        echo "testing root: no recipe for the architecture '$arch' (amd64, ${foreign_arches[*]})" >&2
         exit 2
         ;;
 esac
@@ -103,39 +139,43 @@ host_install() {
         die "cannot be made: $what is missing and apt-get could not install $*"
 }
 
-# An aarch64 program runs here only through qemu-user, which the kernel
-# starts by a binfmt_misc handler. The emulator is the amd64 root's: Debian
-# 12's qemu 7.2 runs CPython about twelve times slower than testing's. The
-# handler's F flag makes the kernel open the emulator when it is registered,
-# so it also serves programs inside a chroot, where its path does not exist.
-emulator="$cache/$suite-amd64/usr/bin/qemu-aarch64"
-aarch64_magic='\x7f\x45\x4c\x46\x02\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\xb7\x00'
-aarch64_mask='\xff\xff\xff\xff\xff\xff\xff\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
-aarch64_handler=":brenvalis-aarch64:M::$aarch64_magic:$aarch64_mask:$emulator:POF"
+# A program of an emulated machine runs here only through qemu-user, which
+# the kernel starts by a binfmt_misc handler. The emulator is the amd64
+# root's: Debian 12's qemu 7.2 runs CPython about twelve times slower than
+# testing's. The handler's F flag makes the kernel open the emulator when it
+# is registered, so it also serves programs inside a chroot, where its path
+# does not exist.
+emulator="$cache/$suite-amd64/usr/bin/$emulator_name"
+binfmt_handler=""
+if [ -n "$emulator_name" ]; then
+    binfmt_handler=":brenvalis-$emulator_name:M::$(sed 's/../\\x&/g' <<<"$magic"):$(sed 's/../\\x&/g' <<<"$mask"):$emulator:POF"
+fi
 
 ensure_emulator() {
-    [ "$(uname -m)" = x86_64 ] || die "the arm64 root is run under emulation from an x86_64 machine only"
+    [ "$(uname -m)" = x86_64 ] || die "the $arch root is run from an x86_64 machine only"
+    [ -n "$emulator_name" ] || return 0
     if [ ! -x "$emulator" ]; then
         bash "${BASH_SOURCE[0]}" --arch amd64 ensure >/dev/null
     fi
     [ -x "$emulator" ] || die "the amd64 root has no emulator at $emulator"
 }
 
-# The system-wide handler, registered where none runs aarch64 programs yet
-# (mounting binfmt_misc first if needed). Making the root needs it: its
-# packages are configured by their own aarch64 programs.
+# The system-wide handler, registered where none runs the machine's programs
+# yet (mounting binfmt_misc first if needed). Making the root needs it: its
+# packages are configured by their own programs.
 ensure_system_handler() {
     local handlers=/proc/sys/fs/binfmt_misc
+    [ -n "$emulator_name" ] || return 0
     if [ ! -e "$handlers/register" ]; then
         mount -t binfmt_misc binfmt_misc "$handlers" 2>/dev/null ||
-            die "binfmt_misc is not available here (mounting it failed), so aarch64 programs cannot run"
+            die "binfmt_misc is not available here (mounting it failed), so $arch programs cannot run"
     fi
-    if grep -qsx 'enabled' "$handlers"/*aarch64* 2>/dev/null ||
-        grep -qs '^magic 7f454c460201010000000000000000000200b700$' "$handlers"/*; then
+    if grep -qsx 'enabled' "$handlers/brenvalis-$emulator_name" 2>/dev/null ||
+        grep -qs "^magic $magic\$" "$handlers"/*; then
         return 0
     fi
-    echo "$aarch64_handler" >"$handlers/register" || die "the kernel refused the aarch64 handler"
-    echo "== registered the aarch64 emulator with binfmt_misc ($emulator) ==" >&2
+    echo "$binfmt_handler" >"$handlers/register" || die "the kernel refused the $arch handler"
+    echo "== registered the $arch emulator with binfmt_misc ($emulator) ==" >&2
 }
 
 # Whether this kernel gives a user namespace a binfmt_misc of its own (Linux
@@ -163,15 +203,17 @@ remove_root() {
 # whose cache lives in the root: a fresh clone's files are all new to make
 # and CMake, but not to it. With a second argument "private-handler", the
 # command also runs in a user namespace (root mapped to root) with its own
-# binfmt_misc, where the aarch64 handler is the root's emulator.
+# binfmt_misc, where the machine's handler is the root's emulator. A 32-bit
+# machine's commands run with its personality (setarch), so that they, and
+# the scripts inside, see its name.
 enter() {
     local target="$1" handler="$2" namespaces=(--mount --fork)
     shift 2
     [ "$handler" = private-handler ] && namespaces=(--map-root-user --mount --pid --fork)
     unshare "${namespaces[@]}" /bin/bash -c '
         set -e
-        root="$1" name="$2" handler="$3"
-        shift 3
+        root="$1" name="$2" handler="$3" personality="$4"
+        shift 4
         launcher=()
         [ -x "$root/usr/bin/ccache" ] && launcher=(CMAKE_CXX_COMPILER_LAUNCHER=ccache CCACHE_BASEDIR=/work)
         mount --make-rprivate /
@@ -181,11 +223,11 @@ enter() {
             echo "$handler" >"$root/proc/sys/fs/binfmt_misc/register"
         fi
         mount --rbind /dev "$root/dev"
-        exec chroot "$root" /usr/bin/env -i HOME=/root LANG=C.UTF-8 TERM=dumb \
+        exec ${personality:+setarch "$personality"} chroot "$root" /usr/bin/env -i HOME=/root LANG=C.UTF-8 TERM=dumb \
             PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
             PIP_DISABLE_PIP_VERSION_CHECK=1 PIP_DEFAULT_TIMEOUT=180 ${CI:+CI=$CI} "${launcher[@]}" \
             BRENVALIS_TESTING_ROOT="$name" "$@"
-    ' bash "$target" "$suite-$arch" "$([ "$handler" = private-handler ] && echo "$aarch64_handler")" "$@"
+    ' bash "$target" "$suite-$arch" "$([ "$handler" = private-handler ] && echo "$binfmt_handler")" "$personality" "$@"
 }
 
 # Name resolution and this machine's certificates (pip inside uses them).
@@ -198,7 +240,7 @@ make_root() {
     [ "$(id -u)" -eq 0 ] || die "cannot be made: debootstrap and chroot need root (run as root)"
     [ "$(uname -s)" = Linux ] || die "cannot be made: debootstrap and chroot need Linux"
     command -v debootstrap >/dev/null 2>&1 || host_install debootstrap debootstrap
-    if [ "$arch" = arm64 ]; then
+    if [ -n "$emulator_name" ]; then
         ensure_emulator
         ensure_system_handler
     fi
@@ -226,18 +268,20 @@ make_root() {
         die "cannot be made: debootstrap failed; the end of its log ($log):
 $(tail -n 5 "$log")"
     fi
-    if [ -n "$foreign_arch" ]; then
+    if [ "${#foreign_packages[@]}" -gt 0 ]; then
         echo "== adding ${foreign_packages[*]} ==" >&2
         refresh_network_files "$new"
         # The testing suite's Release file can be past its Valid-Until date on
         # the mirror; debootstrap does not check it, apt does.
         if ! enter "$new" "" /bin/bash -c '
             set -e
-            dpkg --add-architecture "$1"
+            for foreign in $1; do
+                dpkg --add-architecture "$foreign"
+            done
             shift
             apt-get -o Acquire::Check-Valid-Until=false update -qq
             DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "$@"
-        ' bash "$foreign_arch" "${foreign_packages[@]}" >>"$log" 2>&1; then
+        ' bash "${foreign_arches[*]}" "${foreign_packages[@]}" >>"$log" 2>&1; then
             missing="$(sed -n 's/.*Unable to locate package //p' "$log" | head -n1)"
             remove_root "$new"
             [ -n "$missing" ] && die "cannot be made: $suite has no package $missing"
@@ -256,7 +300,7 @@ run_in_root() {
     [ "$(id -u)" -eq 0 ] || die "cannot run commands inside: chroot needs root"
     [ -f "$root/.brenvalis-recipe" ] || die "no root at $root: run '$0 --arch $arch ensure' first"
     refresh_network_files "$root"
-    if [ "$arch" = arm64 ]; then
+    if [ -n "$emulator_name" ]; then
         ensure_emulator
         if private_handlers_work; then
             enter "$root" private-handler "$@"
@@ -271,17 +315,19 @@ command="${1:-}"
 [ "$#" -gt 0 ] && shift
 case "$command" in
     path) echo "$root" ;;
-    ensure)
-        is_fresh || make_root
-        echo "$root"
-        ;;
-    rebuild)
-        make_root
+    ensure | rebuild)
+        # One maker per root: a second caller (the test scripts make the
+        # other machines' roots in the background) waits here, then finds
+        # the root made.
+        mkdir -p "$cache"
+        exec {lock}>"$cache/$suite-$arch.lock"
+        flock "$lock"
+        [ "$command" = ensure ] && is_fresh || make_root
         echo "$root"
         ;;
     run) run_in_root "$@" ;;
     *)
-        echo "usage: $0 [--arch amd64|arm64] ensure | rebuild | run CMD... | path" >&2
+        echo "usage: $0 [--arch amd64|${foreign_arches[*]// /|}] ensure | rebuild | run CMD... | path" >&2
         exit 2
         ;;
 esac
