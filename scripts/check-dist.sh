@@ -9,8 +9,10 @@
 # environment, with a smoke test.
 #
 # Inside a root the script is run as `check-dist.sh --installed-only
-# VERSION...`: the wheels of those CPython versions in the root's dist/, each
-# installed and tested with its interpreter.
+# VERSION[:subset]...`: the wheels of those CPython versions in the root's
+# dist/, each installed and tested with its interpreter (with :subset, only
+# the subset of the suite named in common.sh). BRENVALIS_TOUR names the
+# command-line tour the wheels must print.
 # BRENVALIS_WHEEL_TEST_WORKERS, when set, spreads each pytest run over that
 # many processes (pytest-xdist), for the emulated runs.
 set -euo pipefail
@@ -22,9 +24,14 @@ dist="$project_root/dist"
 work="$project_root/build/dist-check"
 mode="${1:-}"
 
+# How deep each version's installed wheel is tested: "whole" unless a
+# version is given as VERSION:subset.
+declare -A depths=()
 if [ "$mode" = --installed-only ]; then
     pythons=()
-    for python_version in "${@:2}"; do
+    for spec in "${@:2}"; do
+        python_version="${spec%%:*}"
+        [ "$spec" != "$python_version" ] && depths[$python_version]="${spec#*:}"
         pythons+=("$python_version $(find_python "$python_version")")
     done
 else
@@ -75,8 +82,10 @@ if [ "$mode" != --installed-only ]; then
     for wheel in "$dist"/*.whl; do
         report="$("$tools/auditwheel" show "$wheel" 2>/dev/null | tr '\n' ' ')"
         tag="$(sed -n 's/.*consistent with the following platform tag: "\([^"]*\)".*/\1/p' <<<"$report")"
-        # The last of its platform tags: manylinux2014_x86_64.manylinux_2_17_x86_64.
+        # The last of its platform tags: manylinux_2_17_x86_64 of
+        # ...-manylinux2014_x86_64.manylinux_2_17_x86_64.whl.
         named="${wheel%.whl}"
+        named="${named##*-}"
         named="${named##*.}"
         if [[ "$tag" != manylinux_* ]] || [ "$tag" != "$named" ]; then
             echo "error: auditwheel gives $(basename "$wheel") the tag '${tag:-none}', its name says $named" >&2
@@ -86,19 +95,64 @@ if [ "$mode" != --installed-only ]; then
     done
 fi
 
+# The command line's tour (as scripts/run.sh gives it) of the brenvalis
+# program $1: every machine's wheels must print exactly what this machine's
+# first one does.
+tour() {
+    local command
+    for command in "" "--version" "quarks" "constants" "get b3" "get phi --json" "ckm" "ckm --tol=-1e-12"; do
+        echo "\$ brenvalis${command:+ $command}"
+        # shellcheck disable=SC2086 # each command is split into its words on purpose
+        "$1" $command
+    done
+}
+
+# The test extra's packages and pytest-xdist for CPython $1 (interpreter
+# $2), in an environment of their own that is kept between runs (in a root,
+# outside the work tree, so for as long as the root) and made again when the
+# list changes. Each wheel's fresh environment holds the wheel alone and
+# reaches them through a .pth file: under emulation, making an environment
+# with pip and installing the tools into it took a minute per version.
+# Prints the tools' interpreter, whose pip installs the wheel.
+ensure_test_tools() {
+    local python_version="$1" python="$2" home wanted
+    home="$test_tools_home/$python_version"
+    wanted="$("$python" -c '
+import tomllib
+project = tomllib.load(open("pyproject.toml", "rb"))["project"]
+print("\n".join(project["optional-dependencies"]["test"] + ["pytest-xdist"]))')"
+    if [ "$(cat "$home/requirements.txt" 2>/dev/null)" != "$wanted" ]; then
+        rm -rf "$home"
+        "$python" -m venv "$home" >&2
+        # This machine's interpreters may bundle an old pip; the roots' are new.
+        [ -n "${BRENVALIS_TESTING_ROOT:-}" ] || "$home/bin/python" -m pip install --quiet --upgrade pip >&2
+        # --no-compile: Python writes the bytecode of what the tests import when
+        # they first import it; compiling all of mypy up front took most of a
+        # minute under emulation.
+        "$home/bin/python" -m pip install --quiet --no-compile --only-binary :all: -r /dev/stdin <<<"$wanted" >&2
+        echo "$wanted" >"$home/requirements.txt"
+    fi
+    echo "$home/bin/python"
+}
+
 # The wheel of CPython $1 (interpreter $2) installed with no build step into
-# a fresh environment, with the whole pytest suite and the stub check run
-# against it where no source tree is in reach.
+# a fresh environment, where no source tree is in reach: the import and the
+# command line's tour (compared with the tour in $tour_expected when that
+# exists, else written there), then, with a third argument "whole", the
+# whole pytest suite and the stub check, and otherwise the subset of the
+# suite in wheel_subset_tests (common.sh), for the emulated machines'
+# versions that the time of a run leaves the subset to.
 check_installed_wheel() {
-    local python_version="$1" python="$2" wheels venv workers="${BRENVALIS_WHEEL_TEST_WORKERS:-}"
+    local python_version="$1" python="$2" depth="$3" wheels venv tools_python workers="${BRENVALIS_WHEEL_TEST_WORKERS:-}"
     wheels=("$dist"/brenvalis-"$version"-cp"${python_version/./}"-*_"$(uname -m)".whl)
-    echo "== $(basename "${wheels[0]}"): installed into a fresh CPython $python_version environment =="
+    echo "== $(basename "${wheels[0]}"): installed into a fresh CPython $python_version environment ($depth) =="
+    tools_python="$(ensure_test_tools "$python_version" "$python")"
     venv="$work/wheel-$python_version"
-    "$python" -m venv "$venv"
-    # This machine's interpreters may bundle an old pip; the roots' are new.
-    [ -n "${BRENVALIS_TESTING_ROOT:-}" ] || "$venv/bin/python" -m pip install --quiet --upgrade pip
+    "$python" -m venv --without-pip "$venv"
     # --only-binary: the package comes from the wheel as it is, nothing is built.
-    "$venv/bin/python" -m pip install --quiet --only-binary :all: "${wheels[0]}[test]" ${workers:+pytest-xdist}
+    "$tools_python" -m pip --python "$venv/bin/python" install --quiet --only-binary :all: "${wheels[0]}"
+    "$tools_python" -c 'import sysconfig; print(sysconfig.get_path("purelib"))' \
+        >"$("$venv/bin/python" -c 'import sysconfig; print(sysconfig.get_path("purelib"))')/brenvalis-test-tools.pth"
     (
         cd "$run"
         "$venv/bin/python" -c '
@@ -109,13 +163,29 @@ where = Path(brenvalis._tolvane_core.__file__)
 assert where.is_relative_to(sys.prefix), f"brenvalis imported from {where}, not from the environment"
 print(f"brenvalis {brenvalis.__version__} from {where}")
 '
-        "$venv/bin/python" -m pytest -p no:cacheprovider -q ${workers:+-n "$workers"} "$project_root/tests/python"
-        "$venv/bin/python" -m mypy.stubtest brenvalis._tolvane_core
+        tour "$venv/bin/brenvalis" >"$work/tour-$python_version.txt"
+        if [ -f "$tour_expected" ]; then
+            diff -u --label "tour of the first wheel" --label "tour on $(uname -m), CPython $python_version" \
+                "$tour_expected" "$work/tour-$python_version.txt"
+            echo "the command line's tour prints what it prints on the first wheel"
+        else
+            cp "$work/tour-$python_version.txt" "$tour_expected"
+        fi
+        if [ "$depth" = whole ]; then
+            "$venv/bin/python" -m pytest -p no:cacheprovider -q ${workers:+-n "$workers"} "$project_root/tests/python"
+            "$venv/bin/python" -m mypy.stubtest brenvalis._tolvane_core
+        else
+            "$venv/bin/python" -m pytest -p no:cacheprovider -q ${workers:+-n "$workers"} \
+                "${wheel_subset_tests[@]/#/$project_root/tests/python/}"
+        fi
     )
 }
 
+tour_expected="${BRENVALIS_TOUR:-$work/tour-expected.txt}"
+test_tools_home="$project_root/build/test-tools"
+[ -n "${BRENVALIS_TESTING_ROOT:-}" ] && test_tools_home=/var/cache/brenvalis-test-tools
 for entry in "${pythons[@]}"; do
-    check_installed_wheel "${entry%% *}" "${entry#* }"
+    check_installed_wheel "${entry%% *}" "${entry#* }" "${depths[${entry%% *}]:-whole}"
 done
 if [ "$mode" = --installed-only ]; then
     exit 0
@@ -126,20 +196,26 @@ if [ -n "$reason" ]; then
     echo "== wheels of the testing roots: skipped ($reason) =="
 else
     # Copies the wheels for the machine $2 of the CPython versions $3 into
-    # the dist/ of the copy in the root $1, and nothing else.
+    # the dist/ of the copy in the root $1, and nothing else, with the tour
+    # they must print and the number writer's tool (for the machine $2) as
+    # build/number_text when there is one.
     wheels_into_root() {
         rm -rf "$1$root_copy/dist"
-        mkdir -p "$1$root_copy/dist"
+        mkdir -p "$1$root_copy/dist" "$1$root_copy/build"
         for python_version in $3; do
             cp "$dist"/brenvalis-"$version"-cp"${python_version/./}"-*"_$2.whl" "$1$root_copy/dist/"
         done
+        cp "$tour_expected" "$1$root_copy/build/tour-expected.txt"
     }
     root="$(bash scripts/testing-root.sh ensure)"
     sync_into_root "$root" "$root_copy"
     wheels_into_root "$root" "$(uname -m)" "$newer_pythons"
-    bash scripts/testing-root.sh run /bin/bash -c "cd $root_copy && bash scripts/check-dist.sh --installed-only $newer_pythons"
+    bash scripts/testing-root.sh run /bin/bash -c "cd $root_copy && BRENVALIS_TOUR=$root_copy/build/tour-expected.txt \
+        bash scripts/check-dist.sh --installed-only $newer_pythons"
 
-    for target in $cross_targets_of_root; do
+    # The wheels of the machine $1, installed and tested in its root.
+    check_wheels_in_root() {
+        local target="$1" arch target_root specs=() python_version
         arch="$(debian_arch "$target")"
         # The number writer's tool, built for the target.
         BUILD_TARGETS=number_text cross_build_core_tests "$target"
@@ -147,12 +223,44 @@ else
         sync_into_root "$target_root" "$root_copy"
         wheels_into_root "$target_root" "$target" "$cross_pythons"
         cp "$root$root_copy/build/cpp-tests-$target/number_text" "$target_root$root_copy/build/number_text"
-        echo "== wheels for $target, installed and tested in the $arch root under emulation =="
-        # Emulated, the suite takes minutes: two processes use both CPUs.
+        for python_version in $cross_pythons; do
+            if [[ " $whole_suite_machines " == *" $target "* ]] || [ "$python_version" = "$whole_suite_python" ]; then
+                specs+=("$python_version")
+            else
+                specs+=("$python_version:subset")
+            fi
+        done
+        echo "== wheels for $target, installed and tested in the $arch root ($(emulation_of "$target")) =="
         bash scripts/testing-root.sh --arch "$arch" run /bin/bash -c "cd $root_copy && \
             BRENVALIS_NUMBER_TEXT=$root_copy/build/number_text BRENVALIS_WHEEL_TEST_WORKERS=2 \
-            bash scripts/check-dist.sh --installed-only $cross_pythons"
+            BRENVALIS_TOUR=$root_copy/build/tour-expected.txt bash scripts/check-dist.sh --installed-only ${specs[*]}"
+    }
+
+    # Two machines at a time, each with two pytest processes: an emulated
+    # run has long stretches of one process (making environments, the stub
+    # check, the tour's commands) that leave a CPU to the other. Each
+    # machine's output is shown whole when it ends.
+    declare -A running=()
+    failed_machines=()
+    reap() {
+        local pid status=0
+        wait -n -p pid "${!running[@]}" || status=$?
+        cat "$work/root-${running[$pid]}.log"
+        [ "$status" -eq 0 ] || failed_machines+=("${running[$pid]}")
+        unset "running[$pid]"
+    }
+    for target in $cross_targets_of_root; do
+        [ "${#running[@]}" -lt 2 ] || reap
+        check_wheels_in_root "$target" >"$work/root-$target.log" 2>&1 &
+        running[$!]="$target"
     done
+    while [ "${#running[@]}" -gt 0 ]; do
+        reap
+    done
+    if [ "${#failed_machines[@]}" -gt 0 ]; then
+        echo "error: the wheels failed their checks in the roots of ${failed_machines[*]}" >&2
+        exit 1
+    fi
 fi
 
 sdist="$dist/brenvalis-$version.tar.gz"

@@ -33,6 +33,21 @@ PACKAGE = "python/brenvalis"
 URL_BASE = "https://github.com/brenvalis/brenvalis"
 GLIBC_FLOOR = (2, 17)
 MAX_WHEEL_BYTES = 460 * 1024
+# Each machine's multiarch name (in the extension's file name) and, where it
+# differs from the release's, its glibc floor: riscv64 has glibc from 2.27
+# and a manylinux policy from 2.31 only.
+TRIPLETS = {"x86_64": "x86_64-linux-gnu", "aarch64": "aarch64-linux-gnu", "i686": "i386-linux-gnu",
+            "armv7l": "arm-linux-gnueabihf", "ppc64le": "powerpc64le-linux-gnu", "s390x": "s390x-linux-gnu",
+            "riscv64": "riscv64-linux-gnu"}
+GLIBC_FLOORS = {"riscv64": (2, 27)}
+TAGS = {"riscv64": ["manylinux_2_31"]}
+
+
+def platform_tags(machine: str) -> list[str]:
+    """The wheel's platform tags, in the order of its file name."""
+    return TAGS.get(machine, ["manylinux2014", "manylinux_{}_{}".format(*GLIBC_FLOOR)])
+
+
 # What the extension may need: glibc's own libraries (libpthread, libdl and
 # librt are separate before glibc 2.34), the loader, and the system's unwinder.
 # (The loader is ld64.so.1 on s390x, ld64.so.2 on ppc64le.)
@@ -94,7 +109,7 @@ def check_metadata(where: str, text: str, version: str, pythons: list[str]) -> N
             problems.append(f"{where}: project URL {label} is {urls.get(label)!r}")
 
 
-def check_extension(where: str, data: bytes) -> str:
+def check_extension(where: str, data: bytes, floor: tuple[int, int]) -> str:
     """The checks of the extension's ELF file; returns its newest glibc symbol version."""
     from elftools.elf.dynamic import DynamicSection
     from elftools.elf.elffile import ELFFile
@@ -133,19 +148,17 @@ def check_extension(where: str, data: bytes) -> str:
         problems.append(f"{where}: needs {', '.join(unbound)} with no version: no library it names had them "
                         "when it was linked")
     newest = max(glibc, default=(0, 0))
-    if newest > GLIBC_FLOOR:
+    if newest > floor:
         problems.append(f"{where}: needs glibc {'.'.join(map(str, newest))}, above the floor "
-                        f"{'.'.join(map(str, GLIBC_FLOOR))}")
+                        f"{'.'.join(map(str, floor))}")
     return "GLIBC_" + ".".join(map(str, newest))
 
 
 def check_wheel(path: Path, version: str, python: str, machine: str) -> None:
     tag = f"cp{python.replace('.', '')}"
-    floor = "manylinux_{}_{}".format(*GLIBC_FLOOR)
-    match = re.fullmatch(rf"brenvalis-{re.escape(version)}-{tag}-{tag}-manylinux2014_(\w+)\.{floor}_(\w+)\.whl",
-                         path.name)
-    if not match or match[1] != machine or match[2] != machine:
-        problems.append(f"{path.name}: not a {tag}-{tag} wheel tagged manylinux2014 ({floor}) for {machine}")
+    platforms = [f"{platform}_{machine}" for platform in platform_tags(machine)]
+    if path.name != f"brenvalis-{version}-{tag}-{tag}-{'.'.join(platforms)}.whl":
+        problems.append(f"{path.name}: not a {tag}-{tag} wheel tagged {'.'.join(platforms)}")
         return
     size = path.stat().st_size
     if size > MAX_WHEEL_BYTES:
@@ -154,7 +167,7 @@ def check_wheel(path: Path, version: str, python: str, machine: str) -> None:
     with zipfile.ZipFile(path) as wheel:
         names = {name for name in wheel.namelist() if not name.endswith("/")}
         modules = [n for n in names
-                   if re.fullmatch(rf"brenvalis/_tolvane_core\.cpython-{tag[2:]}-{machine}-linux-gnu\.so", n)]
+                   if re.fullmatch(rf"brenvalis/_tolvane_core\.cpython-{tag[2:]}-{TRIPLETS[machine]}\.so", n)]
         expected = {name.replace(PACKAGE, "brenvalis", 1) for name in tracked(PACKAGE)}
         expected |= {info + name for name in ["METADATA", "WHEEL", "RECORD", "entry_points.txt", "licenses/LICENSE"]}
         compare(path.name, names, expected | set(modules[:1]))
@@ -162,11 +175,11 @@ def check_wheel(path: Path, version: str, python: str, machine: str) -> None:
             problems.append(f"{path.name}: no extension module built for the full C API of CPython {python} "
                             f"on {machine}")
             return
-        newest = check_extension(path.name, wheel.read(modules[0]))
+        newest = check_extension(path.name, wheel.read(modules[0]), GLIBC_FLOORS.get(machine, GLIBC_FLOOR))
         if wheel.read(info + "licenses/LICENSE") != (ROOT / "LICENSE").read_bytes():
             problems.append(f"{path.name}: its LICENSE differs from the project's")
         wheel_info = email.parser.Parser().parsestr(wheel.read(info + "WHEEL").decode())
-        tags = sorted(f"{tag}-{tag}-{platform_tag}_{machine}" for platform_tag in ("manylinux2014", floor))
+        tags = sorted(f"{tag}-{tag}-{platform}" for platform in platforms)
         if sorted(wheel_info.get_all("Tag") or []) != tags or wheel_info["Root-Is-Purelib"] != "false":
             problems.append(f"{path.name}: WHEEL says {wheel_info.get_all('Tag')}, purelib {wheel_info['Root-Is-Purelib']}")
         check_metadata(path.name, wheel.read(info + "METADATA").decode(), version, pythons)
