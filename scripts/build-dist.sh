@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # The release, into dist/ (emptied first): the sdist, and built from it every
 # Linux wheel, all by one toolchain: Zig (the pinned ziglang from PyPI),
-# targeting glibc 2.17, so each wheel is manylinux2014. The wheels of this
-# machine's CPython 3.12 and later (see release_pythons in common.sh, x86_64)
-# are built here; those of the Debian testing root's CPython 3.14 and 3.15
-# and every cross-compiled one (aarch64: 3.13 to 3.15) are built in the
+# targeting glibc 2.17, so each wheel is manylinux2014 (riscv64's, whose
+# glibc starts at 2.27, manylinux_2_31). The wheels of this machine's CPython
+# 3.12 and later (see release_pythons in common.sh, x86_64) are built here;
+# those of the Debian testing root's CPython 3.14 and 3.15 and every
+# cross-compiled one (aarch64, i686, armv7l, ppc64le, s390x and riscv64:
+# 3.13 to 3.15, cross_targets_of_root in common.sh) are built in the
 # amd64 root (scripts/testing-root.sh), whose Debian packages carry their
 # headers and sysconfig. auditwheel then checks and tags each wheel here.
 # Wheels link the C++ runtime in, so they need no compiler or C++ library on

@@ -2,11 +2,11 @@
 # Checks the release in dist/ (scripts/build-dist.sh makes it) as its users
 # will meet it: the files in it, twine's and check-wheel-contents' checks,
 # each wheel's manylinux tag, then every wheel installed without a build step
-# into a fresh environment of its own interpreter, where the whole pytest
-# suite and the stub check run against the installed package: the wheels of
-# the Debian testing roots inside the root of their architecture (aarch64
-# under emulation), and last the sdist built and installed in a fresh
-# environment, with a smoke test.
+# into a fresh environment of its own interpreter, where the command-line
+# tour, the pytest suite (or its subset) and the stub check run against the
+# installed package: the wheels of the Debian testing roots inside the root
+# of their machine (i686 natively, the others under emulation), and last the
+# sdist built and installed in a fresh environment, with a smoke test.
 #
 # Inside a root the script is run as `check-dist.sh --installed-only
 # VERSION[:subset]...`: the wheels of those CPython versions in the root's

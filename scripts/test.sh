@@ -9,10 +9,11 @@
 #   bash scripts/test.sh --all    everything CI runs (.ci/run): the above; the
 #                                 C++ core tests built by the release toolchain;
 #                                 the Debian testing roots (CPython 3.14, 3.15
-#                                 and their debug builds, g++ 16, aarch64 under
-#                                 emulation: scripts/test-newer-pythons.sh); the
-#                                 release built and checked as users install it
-#                                 (scripts/build-dist.sh, scripts/check-dist.sh);
+#                                 and their debug builds, g++ 16, the C++ tests
+#                                 of six other machines: test-newer-pythons.sh);
+#                                 the release built and checked as users install
+#                                 it, each wheel on its machine (build-dist.sh,
+#                                 check-dist.sh);
 #                                 the sanitizers, the thread sanitizer, the
 #                                 coverage gate and the C++ layout check. Every
 #                                 step runs even when an earlier one failed, and
