@@ -10,7 +10,7 @@
 #                                 C++ core tests built by the release toolchain;
 #                                 the Debian testing roots (CPython 3.14, 3.15
 #                                 and their debug builds, g++ 16, the C++ tests
-#                                 of six other machines: test-newer-pythons.sh);
+#                                 of the other machines: test-newer-pythons.sh);
 #                                 the release built and checked as users install
 #                                 it, each wheel on its machine (build-dist.sh,
 #                                 check-dist.sh);
