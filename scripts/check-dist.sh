@@ -171,13 +171,10 @@ print(f"brenvalis {brenvalis.__version__} from {where}")
         else
             cp "$work/tour-$python_version.txt" "$tour_expected"
         fi
-        if [ "$depth" = whole ]; then
-            "$venv/bin/python" -m pytest -p no:cacheprovider -q ${workers:+-n "$workers"} "$project_root/tests/python"
-            "$venv/bin/python" -m mypy.stubtest brenvalis._tolvane_core
-        else
-            "$venv/bin/python" -m pytest -p no:cacheprovider -q ${workers:+-n "$workers"} \
-                "${wheel_subset_tests[@]/#/$project_root/tests/python/}"
-        fi
+        local tests=("$project_root/tests/python")
+        [ "$depth" = whole ] || tests=("${wheel_subset_tests[@]/#/$project_root/tests/python/}")
+        "$venv/bin/python" -m pytest -p no:cacheprovider -q ${workers:+-n "$workers"} "${tests[@]}"
+        [ "$depth" != whole ] || "$venv/bin/python" -m mypy.stubtest brenvalis._tolvane_core
     )
 }
 

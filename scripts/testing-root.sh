@@ -44,28 +44,19 @@ foreign_arches=(arm64 i386 armhf ppc64el s390x riscv64)
 # program on a 64-bit kernel would see x86_64), and the start of its ELF
 # header with the mask binfmt_misc matches it with (the OS ABI byte and the
 # low bit of the file type left out), as qemu's own handlers are written.
-emulator_name="" personality="" magic="" mask=""
+emulator_name="" personality="" magic="" mask=ffffffffffffff00fffffffffffffffffeffffff
 case "$arch" in
-    arm64)
-        emulator_name=qemu-aarch64
-        magic=7f454c460201010000000000000000000200b700 mask=ffffffffffffff00fffffffffffffffffeffffff
-        ;;
-    armhf)
-        emulator_name=qemu-arm
-        magic=7f454c4601010100000000000000000002002800 mask=ffffffffffffff00fffffffffffffffffeffffff
-        ;;
+    arm64) emulator_name=qemu-aarch64 magic=7f454c460201010000000000000000000200b700 ;;
+    armhf) emulator_name=qemu-arm magic=7f454c4601010100000000000000000002002800 ;;
     ppc64el)
-        emulator_name=qemu-ppc64le
-        magic=7f454c4602010100000000000000000002001500 mask=ffffffffffffff00fffffffffffffffffeffff00
+        emulator_name=qemu-ppc64le magic=7f454c4602010100000000000000000002001500
+        mask=ffffffffffffff00fffffffffffffffffeffff00
         ;;
     s390x)
-        emulator_name=qemu-s390x
-        magic=7f454c4602020100000000000000000000020016 mask=ffffffffffffff00fffffffffffffffffffeffff
+        emulator_name=qemu-s390x magic=7f454c4602020100000000000000000000020016
+        mask=ffffffffffffff00fffffffffffffffffffeffff
         ;;
-    riscv64)
-        emulator_name=qemu-riscv64
-        magic=7f454c460201010000000000000000000200f300 mask=ffffffffffffff00fffffffffffffffffeffffff
-        ;;
+    riscv64) emulator_name=qemu-riscv64 magic=7f454c460201010000000000000000000200f300 ;;
     i386) personality=i686 ;;
 esac
 
