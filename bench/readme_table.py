@@ -1,4 +1,4 @@
-"""The README's performance tables, in Markdown, from one run of both benchmarks.
+"""The performance tables of docs/performance.md, in Markdown, from one run of both benchmarks.
 
     python bench/readme_table.py TIMING_JSON INSTRUCTIONS_JSON [WHEEL_INSTRUCTIONS_JSON]
 

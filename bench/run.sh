@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Both benchmarks of the native module against its floor twin: the timings
 # (bench_module.py), then the instruction counts under callgrind
-# (count_instructions.py), then the README's performance table from the two;
-# last the start-up counts of the package and its command line
-# (bench_startup.py), which print their own README table.
+# (count_instructions.py), then the performance tables of docs/performance.md
+# from the two; last the start-up counts of the package and its command line
+# (bench_startup.py), which print their own table for it.
 #
 #   bash bench/run.sh            builds and installs this tree into .venv-3.12, then measures it,
 #                                and counts the instructions of the shipped cp312 wheel too
@@ -52,7 +52,7 @@ if [ "$#" -eq 0 ]; then
     tables+=("$results/instructions-$version-wheel.json")
 fi
 echo
-echo "== the README's table =="
+echo "== the tables of docs/performance.md =="
 "$python" bench/readme_table.py "${tables[@]}"
 echo
 echo "== start-up, whole process =="

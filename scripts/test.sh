@@ -23,7 +23,7 @@
 # missing (GoogleTest, CMake, g++; for --all also clang-format and
 # debootstrap); otherwise it says in one line what it could not install and
 # leaves out only what needs it. Every setting the scripts read is listed in
-# the README ("Settings").
+# docs/building-and-testing.md ("Settings").
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 cd "$project_root"
