@@ -92,8 +92,10 @@ def anchors(path: Path) -> set[str]:
 def test_links_lead_to_existing_files_and_headings(path):
     # Links are read outside fenced blocks and code spans, where Markdown makes them.
     prose = re.sub(r"(`+).+?\1", "", FENCE.sub("", path.read_text(encoding="utf-8")), flags=re.S)
-    broken = []
-    for target in re.findall(r"\]\(([^)\s]+)\)", prose):
+    # Inline links, [text](target), and reference definitions, [label]: target.
+    targets = dict(re.findall(r"^\[([^\]]+)\]: *(\S+)", prose, re.M))
+    broken = [f"[{label}] undefined" for label in re.findall(r"\]\[([^\]]+)\]", prose) if label not in targets]
+    for target in [*re.findall(r"\]\(([^)\s]+)\)", prose), *targets.values()]:
         if target.startswith(REPOSITORY):
             where, _, anchor = target.removeprefix(REPOSITORY).partition("#")
             file = PROJECT / where
