@@ -29,7 +29,8 @@ COMMAND = re.compile(r'\$ (brenvalis(?: .+?)?)(; echo "exit status \$\?")?')
 EXACT = doctest.ELLIPSIS | doctest.DONT_ACCEPT_TRUE_FOR_1 | doctest.DONT_ACCEPT_BLANKLINE
 
 # The cibuildwheel test and an unpacked sdist have the tests without the documents.
-pytestmark = pytest.mark.skipif(not (PROJECT / "docs").is_dir(), reason="no docs/ beside the tests")
+HAVE_DOCUMENTS = (PROJECT / "docs").is_dir()
+pytestmark = pytest.mark.skipif(not HAVE_DOCUMENTS, reason="no docs/ beside the tests")
 
 
 def fenced_blocks(path: Path):
@@ -40,7 +41,7 @@ def fenced_blocks(path: Path):
 
 
 def transcripts():
-    for path in DOCUMENTS if (PROJECT / "docs").is_dir() else []:
+    for path in DOCUMENTS if HAVE_DOCUMENTS else []:
         for first, block in fenced_blocks(path):
             lines = block.splitlines()
             starts = [i for i, line in enumerate(lines) if line.startswith("$ ")]
