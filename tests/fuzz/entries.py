@@ -272,10 +272,14 @@ class Reader:
 # ---- Outcomes and the model of the binder. ----
 
 
-def outcome(function, *args, **kwargs):
-    """A comparable record of what a call did; SystemError is never acceptable."""
+def outcome(function, args=(), kwargs=None):
+    """A comparable record of what a call did; SystemError is never acceptable.
+
+    The call's keywords travel as a dict, never as this function's own
+    keywords: a str subclass equal to everything would match its parameters.
+    """
     try:
-        result = function(*args, **kwargs)
+        result = function(*args, **(kwargs or {}))
     except BaseException as error:  # noqa: BLE001 - everything that comes out is compared
         if isinstance(error, SystemError):
             raise Finding(f"SystemError from {function!r}: {error!r}") from error
@@ -339,7 +343,7 @@ def expect(got, expected, what):
 
 def twin_sheet(name):
     """py_get_constant's outcome, as the pure-Python twin decides it."""
-    python_side = outcome(_catalogue.Get, name)
+    python_side = outcome(_catalogue.Get, (name,))
     if python_side[0] == "raised" and python_side[1] is ValueError and python_side[2] == (PANIC_MESSAGE,):
         return ("raised", PanicException, (PANIC_MESSAGE,), None)
     return python_side
@@ -347,7 +351,7 @@ def twin_sheet(name):
 
 def twin_value(name):
     """PyFormulasRegistry.get's outcome, from the twin's datasheet."""
-    python_side = outcome(_catalogue.Get, name)
+    python_side = outcome(_catalogue.Get, (name,))
     if python_side[0] == "raised":
         if python_side[1] is ValueError and python_side[2] == (PANIC_MESSAGE,):
             return ("raised", KeyError, ("constant `` not found in registry",), None)
@@ -370,7 +374,7 @@ def tol_verdict(tol):
 
 
 def check_bound(full_name, params, function, args, kwargs, decide):
-    got = outcome(function, *args, **kwargs)
+    got = outcome(function, args, kwargs)
     bound = bind(full_name, params, args, kwargs)
     if isinstance(bound, Raises):
         expect(got, bound, f"{full_name} bound with {len(args)} positional, keywords {list(kwargs)!r}")
@@ -379,25 +383,21 @@ def check_bound(full_name, params, function, args, kwargs, decide):
 
 
 def check_no_arguments(function, args, kwargs, expected):
-    got = outcome(function, *args, **kwargs)
+    got = outcome(function, args, kwargs)
     expect(got, Raises(TypeError) if args or kwargs else expected, repr(function))
 
 
 def check_every_form(single, twin, value, param):
     """The same value by position and by keyword, on both entries that take it."""
     for function in single:
-        positional = outcome(function, value)
-        by_keyword = outcome(function, **{param: value})
+        positional = outcome(function, (value,))
+        by_keyword = outcome(function, (), {param: value})
         expect(positional, twin(value), f"{function.__qualname__}({value!r})")
         expect(by_keyword, positional, f"{function.__qualname__}({param}={value!r}) against by position")
 
 
-def new_registry(cls, length):
-    return ("value", cls, length)
-
-
-def made(function, *args, **kwargs):
-    got = outcome(function, *args, **kwargs)
+def made(function, args, kwargs):
+    got = outcome(function, args, kwargs)
     if got[0] == "value" and got[1] in (PyFormulasRegistry, PyQuarkRegistry):
         return ("value", got[1], len(got[2]))
     return got
@@ -421,15 +421,15 @@ def test_one_input(data):
     elif entry == 4:
         check_bound("PyCKMMatrix.is_unitary()", ["tol"], MATRIX.is_unitary, args, kwargs, tol_verdict)
     elif entry == 5:
-        got = made(PyFormulasRegistry, *args, **kwargs)
+        got = made(PyFormulasRegistry, args, kwargs)
         bound = bind("PyFormulasRegistry.__new__()", [], args, kwargs)
         expect(got, bound if isinstance(bound, Raises) else ("value", PyFormulasRegistry, 17), "PyFormulasRegistry()")
     elif entry == 6:
-        got = made(PyQuarkRegistry, *args, **kwargs)
+        got = made(PyQuarkRegistry, args, kwargs)
         bound = bind("PyQuarkRegistry.__new__()", [], args, kwargs)
         expect(got, bound if isinstance(bound, Raises) else ("value", PyQuarkRegistry, 0), "PyQuarkRegistry()")
     elif entry == 7:
-        expect(outcome(PyCKMMatrix, *args, **kwargs),
+        expect(outcome(PyCKMMatrix, args, kwargs),
                Raises(TypeError, ("No constructor defined for PyCKMMatrix",)), "PyCKMMatrix()")
     elif entry == 8:
         check_no_arguments(py_list_constants, args, kwargs, outcome(brenvalis.list_constants))
@@ -439,7 +439,7 @@ def test_one_input(data):
         check_no_arguments(REG.version, args, kwargs, ("value", str, "2.3.0"))
         check_no_arguments(MATRIX.jarlskog, args, kwargs, ("value", float, 0.0))
     elif entry == 10:
-        got = outcome(PyCKMMatrix.from_topology, *args, **kwargs)
+        got = outcome(PyCKMMatrix.from_topology, args, kwargs)
         if args or kwargs:
             expect(got, Raises(TypeError), "from_topology")
         elif got[0] != "value" or got[1] is not PyCKMMatrix or got[2].jarlskog() != 0.0 or got[2] is MATRIX:
@@ -457,12 +457,12 @@ def test_one_input(data):
         if type(receiver) is type(right):
             check_bound(full, params, lambda *a, **k: method(receiver, *a, **k), rest, kwargs, decide)
         else:
-            expect(outcome(method, receiver, *rest, **kwargs), Raises(TypeError), f"{full} on {type(receiver)}")
+            expect(outcome(method, (receiver, *rest), kwargs), Raises(TypeError), f"{full} on {type(receiver)}")
     else:
         cls = [PyFormulasRegistry, PyQuarkRegistry, PyCKMMatrix][read.byte() % 3]
         target = args[0] if args else cls
         rest = args[1:]
-        got = made(cls.__new__, target, *rest, **kwargs)
+        got = made(cls.__new__, (target, *rest), kwargs)
         if target is not cls:
             expect(got, Raises(TypeError), f"{cls.__name__}.__new__({target!r})")
         elif cls is PyCKMMatrix:
