@@ -7,6 +7,8 @@
 #                                         for SECONDS
 #   bash scripts/fuzz.sh all SECONDS      the same for each target in turn
 #
+# SECONDS 0 replays the seeds and the reproducers only.
+#
 # Exits 0 when nothing was found, 1 on a finding (a sanitizer report, a
 # wrong answer, an unexpected exception, a crash or a hang), whose input is
 # left in build/fuzz/findings/TARGET/ and named in the last lines printed.
@@ -136,6 +138,10 @@ run_target() {
             echo "== $target: FINDING on replay (log: $findings/replay.log) ==" >&2
             return 1
         }
+    fi
+    if [ "$time" -eq 0 ]; then
+        echo "== $target: replayed, nothing found =="
+        return 0
     fi
     echo "== $target: fuzzing for $time s (new inputs in $corpus, findings in $findings) =="
     # The checked-in seeds are read, never written: new inputs go to the work
