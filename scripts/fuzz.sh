@@ -57,7 +57,7 @@ max_len() {
 }
 
 usage() {
-    echo "usage: $0 [TARGET|all SECONDS]; targets:" >&2
+    echo "usage: $0 [TARGET SECONDS | all SECONDS]; targets:" >&2
     printf '  %s\n' "${targets[@]}" >&2
 }
 
@@ -135,7 +135,9 @@ run_target() {
     if [ "${#inputs[@]}" -gt 0 ]; then
         "${runner[@]}" -runs=1 "${inputs[@]}" >"$findings/replay.log" 2>&1 || {
             tail -n 40 "$findings/replay.log" >&2
-            echo "== $target: FINDING on replay (log: $findings/replay.log) ==" >&2
+            # The input that failed is the last one the replay started.
+            echo "== $target: FINDING on replay (log: $findings/replay.log); reproducer:" >&2
+            grep '^Running: ' "$findings/replay.log" | tail -n1 | cut -d' ' -f2- >&2
             return 1
         }
     fi
