@@ -15,15 +15,18 @@
 #                                 it, each wheel on its machine (build-dist.sh,
 #                                 check-dist.sh);
 #                                 the sanitizers, the thread sanitizer, the
-#                                 coverage gate and the C++ layout check. Every
-#                                 step runs even when an earlier one failed, and
-#                                 a table of the steps ends the run.
+#                                 coverage gate, the fuzz targets (their seeds
+#                                 and past reproducers replayed, then a minute
+#                                 of fuzzing each: fuzz.sh) and the C++ layout
+#                                 check. Every step runs even when an earlier
+#                                 one failed, and a table of the steps ends
+#                                 the run.
 #
 # Either form sets itself up: run as root on Debian, it installs what is
 # missing (GoogleTest, CMake, g++; for --all also clang-format and
-# debootstrap); otherwise it says in one line what it could not install and
-# leaves out only what needs it. Every setting the scripts read is listed in
-# docs/building-and-testing.md ("Settings").
+# debootstrap, and fuzz.sh its clang-19); otherwise it says in one line what
+# it could not install and leaves out only what needs it. Every setting the
+# scripts read is listed in docs/building-and-testing.md ("Settings").
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 cd "$project_root"
@@ -132,6 +135,7 @@ step release release
 step sanitizers bash scripts/check-sanitizers.sh
 step threads bash scripts/check-threads.sh
 step coverage bash scripts/coverage.sh
+step fuzz bash scripts/fuzz.sh all 60
 step format bash scripts/check-format.sh
 
 echo "== steps =="

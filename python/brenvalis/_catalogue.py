@@ -35,6 +35,16 @@ class ConstantSheet(TypedDict):
 _qualname = type.__dict__["__qualname__"].__get__
 
 
+def _type_name(cls: type) -> str:
+    """The qualified name as the core reports it: read as UTF-8, or a fixed text when it has none."""
+    name = _qualname(cls)
+    try:
+        name.encode("utf-8")
+    except UnicodeEncodeError:
+        return "<failed to extract type name>"
+    return name
+
+
 def list_constants() -> list[str]:
     """Names of all constants, in ascending byte order of their UTF-8 text.
 
@@ -74,8 +84,11 @@ def Get(name: str) -> ConstantSheet:
             exactly: "B3" is not "b3".
     """
     if type(name) is not str:
-        if not isinstance(name, str):
-            raise TypeError(f"argument 'name': '{_qualname(type(name))}' object cannot be converted to 'PyString'")
+        # The object's own type decides, as in the core: isinstance would
+        # believe a __class__ that claims str, and str.__str__ then refuses
+        # the object with a message of its own.
+        if not issubclass(type(name), str):
+            raise TypeError(f"argument 'name': '{_type_name(type(name))}' object cannot be converted to 'PyString'")
         # The core reads a subclass's text, never its __eq__, __hash__ or __str__.
         name = str.__str__(name)
     if not name:

@@ -33,6 +33,14 @@ class StrLike:
         return "b3"
 
 
+class PretendsToBeStr:
+    """Not a str, though isinstance(x, str) says so through __class__."""
+
+    @property
+    def __class__(self):
+        return str
+
+
 NAMES = [
     "b3", "chi_eff", "gamma_em", "h0_central", "jc_constant", "logic_closure", "m_tau_mev", "n_gen",
     "n_gen_sq", "phi", "roots_total", "sterile_check", "sterile_sector", "topo_gen_check", "v_higgs_mev",
@@ -52,7 +60,9 @@ CASES = [
     # str subclasses: the text counts, not the overridden methods
     EvilStr("n_gen"), EvilStr("nope"), EvilStr("a`\n"),
     # not str at all
-    3, 3.0, None, True, b"b3", bytearray(b"b3"), ["b3"], ("b3",), {"name": "b3"}, StrLike(), object(),
+    3, 3.0, None, True, b"b3", bytearray(b"b3"), ["b3"], ("b3",), {"name": "b3"}, StrLike(), PretendsToBeStr(), object(),
+    # a type whose qualified name has no UTF-8 form
+    type("Unnamed", (), {"__qualname__": "\ud800"})(),
     str, EvilStr,
 ]
 
