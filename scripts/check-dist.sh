@@ -56,8 +56,11 @@ mkdir -p "$work/run"
 # Commands that import brenvalis run here, where no source tree is in reach.
 run="$work/run"
 
+# This machine's release tools; their pip installs the test tools, for the
+# roots too. Inside a root, they are there already.
+[ -n "${BRENVALIS_TESTING_ROOT:-}" ] || tools="$(ensure_dist_tools)"
+
 if [ "$mode" != --installed-only ]; then
-    tools="$(ensure_dist_tools)"
     # The roots' wheels are expected wherever the roots can be made.
     if [ -z "$(testing_root_unavailable)" ]; then
         for python_version in $newer_pythons; do
@@ -107,32 +110,48 @@ tour() {
     done
 }
 
-# The test extra's packages and pytest-xdist for CPython $1 (interpreter
-# $2), in an environment of their own that is kept between runs (in a root,
-# outside the work tree, so for as long as the root) and made again when the
-# list changes. Each wheel's fresh environment holds the wheel alone and
-# reaches them through a .pth file: under emulation, making an environment
-# with pip and installing the tools into it took a minute per version.
-# Prints the tools' interpreter, whose pip installs the wheel.
-ensure_test_tools() {
-    local python_version="$1" python="$2" home wanted
-    home="$test_tools_home/$python_version"
-    wanted="$("$python" -c '
+# The test tools: the test extra's packages, pytest-xdist, and pip, which
+# installs each wheel. Their list, read by the interpreter $1.
+test_tools_wanted() {
+    "$1" -c '
 import tomllib
 project = tomllib.load(open("pyproject.toml", "rb"))["project"]
-print("\n".join(project["optional-dependencies"]["test"] + ["pytest-xdist"]))')"
-    if [ "$(cat "$home/requirements.txt" 2>/dev/null)" != "$wanted" ]; then
-        rm -rf "$home"
-        "$python" -m venv "$home" >&2
-        # This machine's interpreters may bundle an old pip; the roots' are new.
-        [ -n "${BRENVALIS_TESTING_ROOT:-}" ] || "$home/bin/python" -m pip install --quiet --upgrade pip >&2
-        # --no-compile: Python writes the bytecode of what the tests import when
-        # they first import it; compiling all of mypy up front took most of a
-        # minute under emulation.
-        "$home/bin/python" -m pip install --quiet --no-compile --only-binary :all: -r /dev/stdin <<<"$wanted" >&2
-        echo "$wanted" >"$home/requirements.txt"
-    fi
-    echo "$home/bin/python"
+print("\n".join(project["optional-dependencies"]["test"] + ["pytest-xdist", "pip"]))'
+}
+
+# The glibc version (2.43) of the testing root $1, from its package database.
+root_glibc() {
+    sed -n '/^Package: libc6$/,/^$/s/^Version: \([0-9]*\.[0-9]*\).*/\1/p' "$1/var/lib/dpkg/status"
+}
+
+# Installs the test tools for CPython $2 on the machine $3 (glibc $4) into
+# the folder $1, unless they are there already, by this machine's pip and at
+# its speed: the wheels are those that machine's own pip would choose (its
+# interpreter's ABI and its manylinux tags up to its glibc). Each wheel's
+# fresh environment holds the wheel alone and reaches the tools' folder
+# through a .pth file. A root's folder is kept with the root, this machine's
+# in the build folder. Under emulation, making an environment with pip and
+# installing the tools there cost two to three minutes per version.
+install_test_tools() {
+    local home="$1" python_version="$2" machine="$3" glibc="$4" wanted minor platforms=()
+    wanted="$(test_tools_wanted "$tools/python")"
+    [ "$(cat "$home/installed.txt" 2>/dev/null)" = "$wanted" ] && return 0
+    for ((minor = 17; minor <= ${glibc#2.}; minor++)); do
+        platforms+=(--platform "manylinux_2_${minor}_$machine")
+    done
+    platforms+=(--platform "manylinux2014_$machine" --platform "linux_$machine")
+    case "$machine" in
+        x86_64 | i686) platforms+=(--platform "manylinux2010_$machine" --platform "manylinux1_$machine") ;;
+    esac
+    echo "== test tools for CPython $python_version on $machine into $home ==" >&2
+    rm -rf "$home"
+    # --no-compile: Python writes the bytecode of what the tests import when
+    # they first import it; compiling all of mypy up front took most of a
+    # minute under emulation.
+    "$tools/python" -m pip install --quiet --no-compile --only-binary :all: --target "$home/site" \
+        --python-version "$python_version" --implementation cp --abi "cp${python_version/./}" --abi abi3 \
+        --abi none "${platforms[@]}" -r /dev/stdin <<<"$wanted" >&2
+    echo "$wanted" >"$home/installed.txt"
 }
 
 # The wheel of CPython $1 (interpreter $2) installed with no build step into
@@ -143,16 +162,22 @@ print("\n".join(project["optional-dependencies"]["test"] + ["pytest-xdist"]))')"
 # suite in wheel_subset_tests (common.sh), for the emulated machines'
 # versions that the time of a run leaves the subset to.
 check_installed_wheel() {
-    local python_version="$1" python="$2" depth="$3" wheels venv tools_python workers="${BRENVALIS_WHEEL_TEST_WORKERS:-}"
+    local python_version="$1" python="$2" depth="$3" wheels venv home workers="${BRENVALIS_WHEEL_TEST_WORKERS:-}"
     wheels=("$dist"/brenvalis-"$version"-cp"${python_version/./}"-*_"$(uname -m)".whl)
     echo "== $(basename "${wheels[0]}"): installed into a fresh CPython $python_version environment ($depth) =="
-    tools_python="$(ensure_test_tools "$python_version" "$python")"
+    home="$test_tools_home/$python_version"
+    if [ -z "${BRENVALIS_TESTING_ROOT:-}" ]; then
+        install_test_tools "$home" "$python_version" "$(uname -m)" "$(getconf GNU_LIBC_VERSION | cut -d' ' -f2)"
+    elif [ "$(cat "$home/installed.txt" 2>/dev/null)" != "$(test_tools_wanted "$python")" ]; then
+        echo "error: no test tools for CPython $python_version in $home (check-dist.sh installs them from outside the root)" >&2
+        return 1
+    fi
     venv="$work/wheel-$python_version"
     "$python" -m venv --without-pip "$venv"
-    # --only-binary: the package comes from the wheel as it is, nothing is built.
-    "$tools_python" -m pip --python "$venv/bin/python" install --quiet --only-binary :all: "${wheels[0]}"
-    "$tools_python" -c 'import sysconfig; print(sysconfig.get_path("purelib"))' \
-        >"$("$venv/bin/python" -c 'import sysconfig; print(sysconfig.get_path("purelib"))')/brenvalis-test-tools.pth"
+    echo "$home/site" >"$("$venv/bin/python" -c 'import sysconfig; print(sysconfig.get_path("purelib"))')/brenvalis-test-tools.pth"
+    # --only-binary: the package comes from the wheel as it is, nothing is
+    # built. The pip is the tools' own, reached through the .pth file.
+    "$venv/bin/python" -m pip install --quiet --only-binary :all: "${wheels[0]}"
     (
         cd "$run"
         "$venv/bin/python" -c '
@@ -179,8 +204,10 @@ print(f"brenvalis {brenvalis.__version__} from {where}")
 }
 
 tour_expected="${BRENVALIS_TOUR:-$work/tour-expected.txt}"
+# Inside a root, the test tools live outside the work tree, for as long as the root.
+root_test_tools=/var/cache/brenvalis-test-tools
 test_tools_home="$project_root/build/test-tools"
-[ -n "${BRENVALIS_TESTING_ROOT:-}" ] && test_tools_home=/var/cache/brenvalis-test-tools
+[ -n "${BRENVALIS_TESTING_ROOT:-}" ] && test_tools_home="$root_test_tools"
 for entry in "${pythons[@]}"; do
     check_installed_wheel "${entry%% *}" "${entry#* }" "${depths[${entry%% *}]:-whole}"
 done
@@ -194,8 +221,7 @@ if [ -n "$reason" ]; then
 else
     # Copies the wheels for the machine $2 of the CPython versions $3 into
     # the dist/ of the copy in the root $1, and nothing else, with the tour
-    # they must print and the number writer's tool (for the machine $2) as
-    # build/number_text when there is one.
+    # they must print, and installs those versions' test tools there.
     wheels_into_root() {
         rm -rf "$1$root_copy/dist"
         mkdir -p "$1$root_copy/dist" "$1$root_copy/build"
@@ -203,6 +229,9 @@ else
             cp "$dist"/brenvalis-"$version"-cp"${python_version/./}"-*"_$2.whl" "$1$root_copy/dist/"
         done
         cp "$tour_expected" "$1$root_copy/build/tour-expected.txt"
+        for python_version in $3; do
+            install_test_tools "$1$root_test_tools/$python_version" "$python_version" "$2" "$(root_glibc "$1")"
+        done
     }
     root="$(bash scripts/testing-root.sh ensure)"
     sync_into_root "$root" "$root_copy"
