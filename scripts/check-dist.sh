@@ -119,9 +119,10 @@ project = tomllib.load(open("pyproject.toml", "rb"))["project"]
 print("\n".join(project["optional-dependencies"]["test"] + ["pytest-xdist", "pip"]))'
 }
 
-# The glibc version (2.43) of the testing root $1, from its package database.
+# The glibc version (2.43) of the testing root $1, from its package database
+# (where the amd64 root lists one libc6 for each machine it has headers for).
 root_glibc() {
-    sed -n '/^Package: libc6$/,/^$/s/^Version: \([0-9]*\.[0-9]*\).*/\1/p' "$1/var/lib/dpkg/status"
+    sed -n '/^Package: libc6$/,/^$/s/^Version: \([0-9]*\.[0-9]*\).*/\1/p' "$1/var/lib/dpkg/status" | head -n1
 }
 
 # Installs the test tools for CPython $2 on the machine $3 (glibc $4) into
