@@ -174,7 +174,8 @@ def check_sbom(where: str, text: str, link_map: str, version: str) -> None:
 
     error = JsonStrictValidator(SchemaVersion.V1_6).validate_str(text)
     if error:
-        problems.append(f"{where}: its SBOM is not valid CycloneDX 1.6: {error}")
+        # The schema's own error names the field and the rule; its whole text quotes the schema.
+        problems.append(f"{where}: its SBOM is not valid CycloneDX 1.6: {getattr(error.data, 'message', error)}")
     sbom = json.loads(text)
     metadata = sbom.get("metadata", {})
     if "serialNumber" in sbom or "timestamp" in metadata:
