@@ -36,7 +36,7 @@ work="$project_root/build/dist"
 mode="${1:-}"
 
 rm -rf "$work"
-mkdir -p "$work/raw" "$work/src"
+mkdir -p "$work/raw" "$work/src" "$work/maps"
 
 if [ "$mode" = --wheels-from ]; then
     : "${SOURCE_DATE_EPOCH:?--wheels-from needs SOURCE_DATE_EPOCH, the time of the commit of the release}"
