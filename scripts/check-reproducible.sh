@@ -72,6 +72,18 @@ build_clone() {
 }
 
 start=$SECONDS
+if [ -z "$ci" ]; then
+    # Side by side: making a root is mostly waiting for the mirror.
+    echo "== the two testing roots, made unless fresh ones are there: ${root_caches[*]} =="
+    pids=()
+    for cache in "${root_caches[@]}"; do
+        BRENVALIS_ROOT_CACHE="$cache" bash scripts/testing-root.sh ensure >/dev/null &
+        pids+=("$!")
+    done
+    for pid in "${pids[@]}"; do
+        wait "$pid" || { echo "error: a testing root could not be made" >&2; exit 1; }
+    done
+fi
 build_clone a "$dir/a/brenvalis" 022 "${root_caches[0]}"
 build_clone b "$dir/b/one/two/three/renamed" 002 "${root_caches[1]}"
 a="$dir/a/brenvalis/dist" b="$dir/b/one/two/three/renamed/dist"
