@@ -75,7 +75,7 @@ if [ "$mode" != --installed-only ]; then
     "$tools/python" scripts/check_dist_files.py "$dist" "$project_root/build/dist/maps" "${versions[@]}"
 
     echo "== twine check =="
-    "$tools/twine" --no-color check --strict "$dist"/*
+    "$tools/twine" --no-color check --strict "$dist"/*.tar.gz "$dist"/*.whl
 
     echo "== check-wheel-contents =="
     "$tools/check-wheel-contents" "$dist"/*.whl
