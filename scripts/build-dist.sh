@@ -10,12 +10,22 @@
 # amd64 root (scripts/testing-root.sh), whose Debian packages carry their
 # headers and sysconfig. auditwheel then checks and tags each wheel here.
 # Wheels link the C++ runtime in, so they need no compiler or C++ library on
-# the installing machine. scripts/check-dist.sh checks the result.
+# the installing machine; each says which parts in its SBOM
+# (.dist-info/sboms/brenvalis.cdx.json). dist/SHA256SUMS lists every file.
+# scripts/check-dist.sh checks the result.
+#
+# The release is reproducible: every time it writes is the last commit's
+# (SOURCE_DATE_EPOCH), no path of the clone reaches a file, so a clean clone
+# of one commit builds the same bytes anywhere, at any time, under any umask
+# (scripts/check-reproducible.sh makes sure of it).
+#
+# BRENVALIS_DIST_ONLY=3.12 builds the sdist and this machine's wheel of that
+# CPython version alone, with no testing root.
 #
 # Inside the root the script is run as
-#   build-dist.sh --wheels-from SDIST
+#   SOURCE_DATE_EPOCH=SECONDS build-dist.sh --wheels-from SDIST
 # the unrepaired wheels of the root's interpreters, from that sdist, into
-# build/dist/raw of the root's copy.
+# build/dist/raw of the root's copy, and their link maps into build/dist/maps.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 cd "$project_root"
@@ -26,9 +36,11 @@ work="$project_root/build/dist"
 mode="${1:-}"
 
 rm -rf "$work"
-mkdir -p "$work/raw" "$work/src"
+mkdir -p "$work/raw" "$work/src" "$work/maps"
 
 if [ "$mode" = --wheels-from ]; then
+    : "${SOURCE_DATE_EPOCH:?--wheels-from needs SOURCE_DATE_EPOCH, the time of the commit of the release}"
+    export SOURCE_DATE_EPOCH
     tar -xzf "$2" -C "$work/src"
     source_dir=("$work"/src/*/)
     for version in $newer_pythons; do
@@ -42,12 +54,16 @@ if [ "$mode" = --wheels-from ]; then
     exit 0
 fi
 
+SOURCE_DATE_EPOCH="$(git -C "$project_root" log -1 --format=%ct)"
+export SOURCE_DATE_EPOCH
+only="${BRENVALIS_DIST_ONLY:-}"
 read_release_pythons pythons
 tools="$(ensure_dist_tools)"
 rm -rf "$dist"
 mkdir -p "$dist"
-echo "== sdist =="
-"$tools/python" -m build --sdist --outdir "$dist" .
+echo "== sdist (file times of the last commit: $(date -u -d "@$SOURCE_DATE_EPOCH" '+%F %T') UTC) =="
+# With the pinned backend of the tools' environment, not whichever is newest.
+"$tools/python" -m build --sdist --no-isolation --outdir "$dist" .
 sdists=("$dist"/*.tar.gz)
 sdist="${sdists[0]}"
 tar -xzf "$sdist" -C "$work/src"
@@ -55,13 +71,23 @@ source_dir=("$work"/src/*/)
 
 for entry in "${pythons[@]}"; do
     version="${entry%% *}"
+    if [ -n "$only" ]; then
+        [ "$version" = "$only" ] || continue
     # The root's versions are built there, from its Debian packages.
-    [[ " $newer_pythons " == *" $version "* ]] && [ -z "$(testing_root_unavailable)" ] && continue
+    elif [[ " $newer_pythons " == *" $version "* ]] && [ -z "$(testing_root_unavailable)" ]; then
+        continue
+    fi
     build_release_wheel "$version" "${entry#* }" "$(uname -m)" "${source_dir[0]}" "$work"
 done
 
 reason="$(testing_root_unavailable)"
-if [ -n "$reason" ]; then
+if [ -n "$only" ]; then
+    if ! compgen -G "$work/raw/*.whl" >/dev/null; then
+        echo "error: BRENVALIS_DIST_ONLY=$only, and this machine has no CPython $only" >&2
+        exit 1
+    fi
+    echo "== wheels of the other versions and machines: skipped (BRENVALIS_DIST_ONLY=$only) =="
+elif [ -n "$reason" ]; then
     echo "== wheels for CPython $newer_pythons and for $cross_targets_of_root in the testing root: skipped ($reason) =="
 else
     root="$(bash scripts/testing-root.sh ensure)"
@@ -69,17 +95,21 @@ else
     mkdir -p "$root$root_copy/build"
     cp "$sdist" "$root$root_copy/build/release.tar.gz"
     bash scripts/testing-root.sh run /bin/bash -c \
-        "cd $root_copy && bash scripts/build-dist.sh --wheels-from build/release.tar.gz"
+        "cd $root_copy && SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH bash scripts/build-dist.sh --wheels-from build/release.tar.gz"
     cp "$root$root_copy"/build/dist/raw/*.whl "$work/raw/"
+    cp "$root$root_copy"/build/dist/maps/*.map "$work/maps/"
 fi
 
 # auditwheel checks each wheel's libraries and symbols against the policies,
 # tags it with the oldest glibc they allow (check-dist.sh requires 2.17), and
-# reads the ELF files of any machine.
+# reads the ELF files of any machine. It gives the folders of the wheel it
+# writes the modes of the umask, so the umask is set.
 for wheel in "$work"/raw/*.whl; do
     echo "== auditwheel repair: $(basename "$wheel") =="
-    PATH="$tools:$PATH" "$tools/auditwheel" repair --wheel-dir "$dist" "$wheel"
+    (umask 022 && PATH="$tools:$PATH" "$tools/auditwheel" repair --wheel-dir "$dist" "$wheel")
 done
+
+(cd "$dist" && sha256sum -- *.tar.gz *.whl | LC_ALL=C sort -k 2 >SHA256SUMS)
 
 echo "== dist/ =="
 ls -l "$dist"

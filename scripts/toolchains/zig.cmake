@@ -1,6 +1,6 @@
 # Compiling for Linux with Zig's clang at a chosen glibc version. The
 # environment names the folder of the toolchain's programs (BRENVALIS_ZIG_TOOLS:
-# zig-cc, zig-c++, zig-ar and zig-ranlib, which ensure_zig in
+# zig-cc, zig-c++, zig-ar, zig-ranlib and zig, which ensure_zig in
 # scripts/common.sh writes beside the pinned zig) and the target
 # (BRENVALIS_ZIG_TARGET, such as x86_64-linux-gnu.2.17). Zig links against
 # that glibc version's symbols and builds libc++ for the target, so one
@@ -54,6 +54,8 @@ set(CMAKE_CXX_COMPILER_TARGET $ENV{BRENVALIS_ZIG_TARGET})
 # the small hot entries would pay for it on every call.
 string(APPEND CMAKE_C_FLAGS_INIT " -fomit-frame-pointer")
 string(APPEND CMAKE_CXX_FLAGS_INIT " -fomit-frame-pointer")
+# Zig itself, which the SBOM asks for its version and its runtime's sources.
+set(BRENVALIS_ZIG_PROGRAM $ENV{BRENVALIS_ZIG_TOOLS}/zig)
 set(CMAKE_AR $ENV{BRENVALIS_ZIG_TOOLS}/zig-ar CACHE FILEPATH "")
 set(CMAKE_RANLIB $ENV{BRENVALIS_ZIG_TOOLS}/zig-ranlib CACHE FILEPATH "")
 
