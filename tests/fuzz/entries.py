@@ -30,8 +30,24 @@ import math
 import struct
 import sys
 import warnings
+from pathlib import Path
 
 import atheris
+
+# The awkward values the pytest probe uses too.
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "python"))
+from awkward_values import (  # noqa: E402
+    EvilText,
+    FloatSubclass,
+    IntSubclass,
+    PretendsToBeStr,
+    StrRaises,
+    StrWrongType,
+    Text,
+    TypeErrorSubclass,
+    UserBaseError,
+    UserError,
+)
 
 with atheris.instrument_imports(include=["brenvalis"]):
     import brenvalis
@@ -67,67 +83,12 @@ class Finding(AssertionError):
     pass
 
 
-# ---- Awkward values. ----
-
-
-class UserError(Exception):
-    pass
-
-
-class UserBaseError(BaseException):
-    pass
-
-
-class TypeErrorSubclass(TypeError):
-    pass
-
-
-class Text(str):
-    pass
-
-
-class EvilText(str):
-    """Lies at the Python level; both paths must read the str's own text."""
-
-    def __eq__(self, other):
-        return True
-
-    def __hash__(self):
-        return 0
-
-    def __str__(self):
-        return "b3"
-
-
-class StrRaises(str):
-    def __str__(self):
-        raise UserError("from __str__")
-
-
-class StrWrongType(str):
-    def __str__(self):
-        return 42
-
-
-class PretendsToBeStr:
-    """isinstance(x, str) holds through __class__, but it is no str."""
-
-    @property
-    def __class__(self):
-        return str
+# ---- Awkward values (more of them in tests/python/awkward_values.py). ----
 
 
 class StrLike:
     def __str__(self):
         return "b3"
-
-
-class FloatSubclass(float):
-    pass
-
-
-class IntSubclass(int):
-    pass
 
 
 class UserFloat:

@@ -22,6 +22,18 @@ from dataclasses import dataclass
 import pytest
 from hypothesis import HealthCheck, given, settings, strategies as st
 
+from awkward_values import (
+    EvilText,
+    FloatSubclass,
+    IntSubclass,
+    PretendsToBeStr,
+    StrRaises,
+    StrWrongType,
+    Text,
+    TypeErrorSubclass,
+    UserBaseError,
+    UserError,
+)
 from conftest import MATRIX, NAMES, QREG, REG, SHEETS
 from brenvalis._tolvane_core import (
     PyCKMMatrix,
@@ -45,61 +57,6 @@ FUZZ = settings(max_examples=250, deadline=None, suppress_health_check=[HealthCh
 
 
 # ---- Awkward argument kinds. ----
-
-
-class UserError(Exception):
-    pass
-
-
-class UserBaseError(BaseException):
-    """Not an Exception: must pass through unchanged, like any user exception."""
-
-
-class TypeErrorSubclass(TypeError):
-    pass
-
-
-class Text(str):
-    pass
-
-
-class EvilText(str):
-    """Lies at the Python level; the module reads the str's own text."""
-
-    def __eq__(self, other):
-        return True
-
-    def __hash__(self):
-        return 0
-
-    def __str__(self):
-        return "b3"
-
-
-class StrRaises(str):
-    def __str__(self):
-        raise UserError("from __str__")
-
-
-class StrWrongType(str):
-    def __str__(self):
-        return 42
-
-
-class PretendsToBeStr:
-    """isinstance(x, str) is true through __class__, but it is no str."""
-
-    @property
-    def __class__(self):
-        return str
-
-
-class FloatSubclass(float):
-    pass
-
-
-class IntSubclass(int):
-    pass
 
 
 ERRORS = [ValueError, TypeError, TypeErrorSubclass, OverflowError, ZeroDivisionError, UserError, UserBaseError]
