@@ -34,19 +34,21 @@ from pathlib import Path
 
 import atheris
 
-# The awkward values the pytest probe uses too.
+# The awkward values and the binder's model, which the pytest probe uses too.
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "python"))
-from awkward_values import (  # noqa: E402
+from call_model import (  # noqa: E402
     EvilText,
     FloatSubclass,
     IntSubclass,
     PretendsToBeStr,
+    Raises,
     StrRaises,
     StrWrongType,
     Text,
     TypeErrorSubclass,
     UserBaseError,
     UserError,
+    bind,
 )
 
 with atheris.instrument_imports(include=["brenvalis"]):
@@ -83,7 +85,7 @@ class Finding(AssertionError):
     pass
 
 
-# ---- Awkward values (more of them in tests/python/awkward_values.py). ----
+# ---- Awkward values (more of them in tests/python/call_model.py). ----
 
 
 class StrLike:
@@ -249,43 +251,6 @@ def outcome(function, args=(), kwargs=None):
     if isinstance(result, dict):
         return ("dict", [(key, type(value), value) for key, value in result.items()])
     return ("value", type(result), result)
-
-
-class Raises:
-    def __init__(self, error_type, args=None):
-        self.type = error_type
-        self.args = args  # None: the interpreter's own text, not checked
-
-
-def bind(full_name, params, args, kwargs):
-    """The bound slots, or the Raises of the binder's first failing check."""
-    if len(args) > len(params):
-        n = len(args)
-        return Raises(TypeError, (f"{full_name} takes {len(params)} positional arguments but {n} "
-                                  f"{'was' if n == 1 else 'were'} given",))
-    missing = object()
-    slots = list(args) + [missing] * (len(params) - len(args))
-    for key, value in kwargs.items():
-        try:
-            key_bytes = str.encode(key, "utf-8")
-        except UnicodeEncodeError:
-            key_bytes = None
-        matches = [i for i, param in enumerate(params) if param.encode() == key_bytes]
-        if matches and slots[matches[0]] is missing:
-            slots[matches[0]] = value
-            continue
-        what = " got multiple values for argument " if matches else " got an unexpected keyword argument "
-        try:
-            shown = str(key)
-        except BaseException as error:  # noqa: BLE001 - a user __str__ raising comes out unchanged
-            return Raises(type(error), error.args)
-        if type(shown) is not str:
-            return Raises(TypeError)  # the interpreter's refusal of a __str__ returning a non-str
-        return Raises(TypeError, (f"{full_name}{what}'{shown}'",))
-    absent = [param for param, slot in zip(params, slots) if slot is missing]
-    if absent:
-        return Raises(TypeError, (f"{full_name} missing 1 required positional argument: '{absent[0]}'",))
-    return slots
 
 
 def expect(got, expected, what):

@@ -22,17 +22,19 @@ from dataclasses import dataclass
 import pytest
 from hypothesis import HealthCheck, given, settings, strategies as st
 
-from awkward_values import (
+from call_model import (
     EvilText,
     FloatSubclass,
     IntSubclass,
     PretendsToBeStr,
+    Raises,
     StrRaises,
     StrWrongType,
     Text,
     TypeErrorSubclass,
     UserBaseError,
     UserError,
+    bind,
 )
 from conftest import MATRIX, NAMES, QREG, REG, SHEETS
 from brenvalis._tolvane_core import (
@@ -137,49 +139,12 @@ keyword_arguments = st.dictionaries(keywords, values, max_size=3)
 
 
 @dataclass
-class Raises:
-    type: type
-    args: tuple | None = None  # None: the interpreter's own text, not checked
-
-
-@dataclass
 class Returns:
     check: object  # result -> bool
 
 
 def interpreter_error(error: BaseException) -> Raises:
     return Raises(type(error), error.args)
-
-
-def bind(full_name, params, args, kwargs):
-    """The bound slots, or the Raises of the binder's first failing check."""
-    if len(args) > len(params):
-        n = len(args)
-        return Raises(TypeError, (f"{full_name} takes {len(params)} positional arguments but {n} "
-                                  f"{'was' if n == 1 else 'were'} given",))
-    missing = object()
-    slots = list(args) + [missing] * (len(params) - len(args))
-    for key, value in kwargs.items():
-        try:
-            key_bytes = str.encode(key, "utf-8")
-        except UnicodeEncodeError:
-            key_bytes = None
-        matches = [i for i, param in enumerate(params) if param.encode() == key_bytes]
-        what = " got an unexpected keyword argument "
-        if matches and slots[matches[0]] is missing:
-            slots[matches[0]] = value
-            continue
-        if matches:
-            what = " got multiple values for argument "
-        try:
-            shown = str(key)
-        except BaseException as error:  # noqa: BLE001 - whatever a user __str__ raises comes out
-            return interpreter_error(error)
-        return Raises(TypeError, (f"{full_name}{what}'{shown}'",))
-    absent = [param for param, slot in zip(params, slots) if slot is missing]
-    if absent:
-        return Raises(TypeError, (f"{full_name} missing 1 required positional argument: '{absent[0]}'",))
-    return slots
 
 
 def convert_name(value):
