@@ -5,8 +5,8 @@
 # glibc starts at 2.27, manylinux_2_31). The wheels of this machine's CPython
 # 3.12 and later (see release_pythons in common.sh, x86_64) are built here;
 # those of the Debian testing root's CPython 3.14 and 3.15 and every
-# cross-compiled one (aarch64, i686, armv7l, ppc64le, s390x, and riscv64 on
-# request: 3.13 to 3.15, cross_targets_of_root in common.sh) are built in the
+# cross-compiled one (aarch64, i686, armv7l, ppc64le, s390x and riscv64:
+# 3.13 to 3.15, cross_targets_of_root in common.sh) are built in the
 # amd64 root (scripts/testing-root.sh), whose Debian packages carry their
 # headers and sysconfig. auditwheel then checks and tags each wheel here.
 # Wheels link the C++ runtime in, so they need no compiler or C++ library on

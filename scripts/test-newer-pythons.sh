@@ -6,7 +6,7 @@
 # check and the embedding host; on their debug builds the pytest suite under
 # PYTHONMALLOC=debug and -X dev. Then the C++ core tests cross-built there by
 # the release toolchain for each other machine (cross_targets_of_root in
-# common.sh: aarch64, i686, armv7l, ppc64le, s390x, and riscv64 on request)
+# common.sh: aarch64, i686, armv7l, ppc64le, s390x and riscv64)
 # and run in a root of its own architecture, i686
 # natively and the others under emulation. (Those machines' wheels and their
 # pytest runs are the release's: scripts/check-dist.sh.) The roots work
