@@ -267,29 +267,10 @@ else
 
     # Two machines at a time, each with two pytest processes: an emulated
     # run has long stretches of one process (making environments, the stub
-    # check, the tour's commands) that leave a CPU to the other. Each
-    # machine's output is shown whole when it ends.
-    declare -A running=()
-    failed_machines=()
-    reap() {
-        local pid status=0
-        wait -n -p pid "${!running[@]}" || status=$?
-        cat "$work/root-${running[$pid]}.log"
-        [ "$status" -eq 0 ] || failed_machines+=("${running[$pid]}")
-        unset "running[$pid]"
-    }
-    for target in $cross_targets_of_root; do
-        [ "${#running[@]}" -lt 2 ] || reap
-        check_wheels_in_root "$target" >"$work/root-$target.log" 2>&1 &
-        running[$!]="$target"
-    done
-    while [ "${#running[@]}" -gt 0 ]; do
-        reap
-    done
-    if [ "${#failed_machines[@]}" -gt 0 ]; then
-        echo "error: the wheels failed their checks in the roots of ${failed_machines[*]}" >&2
-        exit 1
-    fi
+    # check, the tour's commands) that leave a CPU to the other.
+    # shellcheck disable=SC2086 # the machines are a list
+    run_in_lanes 2 "$work/roots" "the wheels failed their checks in the roots of" check_wheels_in_root \
+        $cross_targets_of_root
 fi
 
 sdist="$dist/brenvalis-$version.tar.gz"

@@ -374,3 +374,38 @@ cross_build_core_tests() {
         BUILD_TARGETS="$3" zig_build_core_tests "$2" "build/cpp-tests-$2"
     ' bash "$root_copy" "$target" "${BUILD_TARGETS:-}"
 }
+
+# Runs the command "$4 ITEM" for each ITEM after the first four arguments,
+# $1 of them at a time, each in the background with its output in
+# $2/ITEM.log, shown whole when it ends so that two never interleave; each
+# stops at its first failing command (set -e). If any failed, names them
+# after "error: $3" and returns 1. Call it as a command of its own, never as
+# the condition of an if or of || and &&: there, bash would ignore every
+# failure inside the commands it runs, set -e or not.
+run_in_lanes() {
+    local lanes="$1" logs="$2" what="$3" command="$4" item pid status failed=()
+    shift 4
+    local -A running=()
+    mkdir -p "$logs"
+    while [ "$#" -gt 0 ] || [ "${#running[@]}" -gt 0 ]; do
+        if [ "$#" -gt 0 ] && [ "${#running[@]}" -lt "$lanes" ]; then
+            item="$1"
+            shift
+            (
+                set -e
+                "$command" "$item"
+            ) >"$logs/$item.log" 2>&1 &
+            running[$!]="$item"
+            continue
+        fi
+        status=0
+        wait -n -p pid "${!running[@]}" || status=$?
+        cat "$logs/${running[$pid]}.log"
+        [ "$status" -eq 0 ] || failed+=("${running[$pid]}")
+        unset "running[$pid]"
+    done
+    if [ "${#failed[@]}" -gt 0 ]; then
+        echo "error: $what ${failed[*]}" >&2
+        return 1
+    fi
+}
