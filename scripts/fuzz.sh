@@ -7,7 +7,9 @@
 #                                         for SECONDS
 #   bash scripts/fuzz.sh all SECONDS      the same for each target in turn
 #
-# SECONDS 0 replays the seeds and the reproducers only.
+# SECONDS 0 replays the seeds and the reproducers only. BRENVALIS_FUZZ_JOBS
+# (default 1) is how many targets "all" runs at a time: each fuzzer is one
+# process, so two keep both CPUs of a two-core machine busy for the time.
 #
 # Exits 0 when nothing was found, 1 on a finding (a sanitizer report, a
 # wrong answer, an unexpected exception, a crash or a hang), whose input is
@@ -33,6 +35,7 @@ work="$project_root/build/fuzz"
 atheris_version=3.1.0
 python_version=3.12
 clang_version=19
+jobs="${BRENVALIS_FUZZ_JOBS:-1}"
 
 # Instrumented for coverage (the fuzzer's guidance) and checked by both
 # sanitizers; the vptr and function checks are left out because atheris's
@@ -172,8 +175,14 @@ start=$SECONDS
 [[ " ${chosen[*]} " =~ " entries " ]] && build_python_target
 [[ " ${chosen[*]} " != " entries " ]] && build_core_targets
 failed=0
-for target in "${chosen[@]}"; do
-    run_target "$target" "$seconds" || failed=1
-done
+if [ "${#chosen[@]}" -eq 1 ]; then
+    run_target "${chosen[0]}" "$seconds" || failed=1
+else
+    fuzz_for_the_time() { run_target "$1" "$seconds"; }
+    set +e
+    run_in_lanes "$jobs" "$work/logs" "fuzzing found something in" fuzz_for_the_time "${chosen[@]}"
+    [ "$?" -eq 0 ] || failed=1
+    set -e
+fi
 echo "== fuzzing finished in $((SECONDS - start)) s: $([ "$failed" -eq 0 ] && echo nothing found || echo FINDINGS) =="
 exit "$failed"

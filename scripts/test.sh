@@ -138,7 +138,7 @@ step reproducible bash scripts/check-reproducible.sh --ci
 step sanitizers bash scripts/check-sanitizers.sh
 step threads bash scripts/check-threads.sh
 step coverage bash scripts/coverage.sh
-step fuzz bash scripts/fuzz.sh all 60
+step fuzz env BRENVALIS_FUZZ_JOBS=2 bash scripts/fuzz.sh all 60
 step format bash scripts/check-format.sh
 
 echo "== steps =="
