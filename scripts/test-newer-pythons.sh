@@ -46,7 +46,10 @@ bash scripts/testing-root.sh run /bin/bash -c '
     BRENVALIS_PYTHONS="$2" BRENVALIS_DEBUG_PYTHONS="$2" exec bash scripts/test.sh
 ' bash "$root_copy" "$newer_pythons"
 
-for target in $cross_targets_of_root; do
+# The C++ core tests of the machine $1: cross-built in the amd64 root, run in
+# the root of that machine.
+cross_core_tests() {
+    local target="$1" arch target_root
     arch="$(debian_arch "$target")"
     echo "== C++ core tests for $target: cross-built in the amd64 root, run in the $arch root $(emulation_of "$target") =="
     cross_build_core_tests "$target"
@@ -55,5 +58,12 @@ for target in $cross_targets_of_root; do
     cp "$root$root_copy/build/cpp-tests-$target/core_tests" scripts/run-gtest-each.sh "$target_root$root_copy/build/"
     bash scripts/testing-root.sh --arch "$arch" run /bin/bash -c \
         "cd $root_copy/build && uname -m && bash run-gtest-each.sh ./core_tests"
-done
+}
+# Two machines at a time: an emulated run is one process, which leaves the
+# other CPU to the next machine's build or run. Zig is installed in the root
+# first, so that the two never install it at once.
+bash scripts/testing-root.sh run /bin/bash -c 'cd "$1" && source scripts/common.sh && ensure_zig >/dev/null' \
+    bash "$root_copy"
+# shellcheck disable=SC2086 # the machines are a list
+run_in_lanes 2 build/cross-core-tests "the C++ core tests failed on" cross_core_tests $cross_targets_of_root
 echo "== the testing roots' checks passed in $((SECONDS - start)) s =="
