@@ -267,10 +267,18 @@ else
 
     # Two machines at a time, each with two pytest processes: an emulated
     # run has long stretches of one process (making environments, the stub
-    # check, the tour's commands) that leave a CPU to the other.
-    # shellcheck disable=SC2086 # the machines are a list
+    # check, the tour's commands) that leave a CPU to the other. The slowest
+    # go first, so that no lane is left with a long one at the end: measured
+    # in one warm run, riscv64 took 522 s, aarch64 400, ppc64le 338, armv7l
+    # 335, s390x 312 and i686 198; in the order above, riscv64 came last and
+    # ran alone for 416 s.
+    machines=()
+    for target in riscv64 aarch64 ppc64le armv7l s390x i686 $cross_targets_of_root; do
+        [[ " $cross_targets_of_root " == *" $target "* ]] && [[ " ${machines[*]} " != *" $target "* ]] &&
+            machines+=("$target")
+    done
     run_in_lanes 2 "$work/roots" "the wheels failed their checks in the roots of" check_wheels_in_root \
-        $cross_targets_of_root
+        "${machines[@]}"
 fi
 
 sdist="$dist/brenvalis-$version.tar.gz"
