@@ -8,19 +8,11 @@ import pytest
 import brenvalis
 from brenvalis import _catalogue, _tables
 from brenvalis._tolvane_core import py_get_constant, py_list_constants, py_list_quarks
+from call_model import EvilText
 
 
-class EvilStr(str):
-    """A str subclass whose Python-level behaviour lies; both paths must read its text."""
-
-    def __eq__(self, other):
-        return True
-
-    def __hash__(self):
-        return 0
-
-    def __str__(self):
-        return "b3"
+class EvilStr(EvilText):
+    """Lies when formatted too; both paths must read the str's own text."""
 
     def __format__(self, spec):
         return "b3"
