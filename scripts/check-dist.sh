@@ -161,9 +161,10 @@ install_test_tools() {
 # a fresh environment, where no source tree is in reach: the import and the
 # command line's tour (compared with the tour in $tour_expected when that
 # exists, else written there), then, with a third argument "whole", the
-# whole pytest suite and the stub check, and otherwise the subset of the
+# whole pytest suite and the stub check, with "subset" the subset of the
 # suite in wheel_subset_tests (common.sh), for the emulated machines'
-# versions that the time of a run leaves the subset to.
+# versions that the time of a run leaves the subset to, and with "tour"
+# nothing more (its tests passed before: plan_wheel_tests).
 check_installed_wheel() {
     local python_version="$1" python="$2" depth="$3" wheels venv home workers="${BRENVALIS_WHEEL_TEST_WORKERS:-}"
     wheels=("$dist"/brenvalis-"$version"-cp"${python_version/./}"-*_"$(uname -m)".whl)
@@ -199,6 +200,7 @@ print(f"brenvalis {brenvalis.__version__} from {where}")
         else
             cp "$work/tour-$python_version.txt" "$tour_expected"
         fi
+        [ "$depth" != tour ] || exit 0
         local tests=("$project_root/tests/python")
         [ "$depth" = whole ] || tests=("${wheel_subset_tests[@]/#/$project_root/tests/python/}")
         "$venv/bin/python" -m pytest -p no:cacheprovider -q ${workers:+-n "$workers"} "${tests[@]}"
@@ -206,17 +208,74 @@ print(f"brenvalis {brenvalis.__version__} from {where}")
     )
 }
 
+# The key of the tests ($3: whole or subset) of the wheel for CPython $2 on
+# the machine $1, tested in the root $4 (empty: on this machine) with the
+# test tools in $5: the wheel's bytes, the source tree (the tests, and the
+# files they read), the machine, and the test tools' versions.
+wheel_tests_key() {
+    local machine="$1" python_version="$2" depth="$3" in_root="$4" home="$5" wheels
+    wheels=("$dist"/brenvalis-"$version"-cp"${python_version/./}"-*_"$machine".whl)
+    {
+        echo "wheel tests: $machine, CPython $python_version, $depth"
+        echo "source tree: $tree_key"
+        sha256sum <"${wheels[0]}"
+        if [ -n "$in_root" ]; then root_identity "$in_root"; else host_identity; fi
+        (cd "$home/site" && ls -d -- *.dist-info)
+    } | result_key
+}
+
+# For the machine $1 (in the root $2, empty for this machine, with the test
+# tools of each version in $3/VERSION), sets planned to the specs
+# (VERSION:DEPTH) that its wheels are tested with and planned_keys to the
+# keys of the tests that are to run: VERSION:tour for a wheel whose tests
+# passed before with the same key, so that it is installed and runs the tour
+# but not the suite again. Their passes are kept by record_wheel_tests.
+plan_wheel_tests() {
+    local machine="$1" in_root="$2" homes="$3" spec python_version depth key
+    shift 3
+    planned=()
+    planned_keys=()
+    for spec in "$@"; do
+        python_version="${spec%%:*}"
+        depth=whole
+        [ "$spec" = "$python_version" ] || depth="${spec#*:}"
+        key="$(wheel_tests_key "$machine" "$python_version" "$depth" "$in_root" "$homes/$python_version")"
+        if passed_before "$key"; then
+            echo "== the $depth tests of the CPython $python_version wheel for $machine passed before with the same wheel, tree and machine (result $key): only its install and tour run =="
+            planned+=("$python_version:tour")
+        else
+            planned+=("$python_version:$depth")
+            planned_keys+=("$key")
+        fi
+    done
+}
+record_wheel_tests() {
+    local key
+    for key in "${planned_keys[@]}"; do
+        record_pass "$key" "the wheel tests of $1 (source tree $tree_key)"
+    done
+}
+
 tour_expected="${BRENVALIS_TOUR:-$work/tour-expected.txt}"
 # Inside a root, the test tools live outside the work tree, for as long as the root.
 root_test_tools=/var/cache/brenvalis-test-tools
 test_tools_home="$project_root/build/test-tools"
 [ -n "${BRENVALIS_TESTING_ROOT:-}" ] && test_tools_home="$root_test_tools"
-for entry in "${pythons[@]}"; do
-    check_installed_wheel "${entry%% *}" "${entry#* }" "${depths[${entry%% *}]:-whole}"
-done
 if [ "$mode" = --installed-only ]; then
+    for entry in "${pythons[@]}"; do
+        check_installed_wheel "${entry%% *}" "${entry#* }" "${depths[${entry%% *}]:-whole}"
+    done
     exit 0
 fi
+tree_key="$(source_tree_key)"
+for entry in "${pythons[@]}"; do
+    python_version="${entry%% *}"
+    install_test_tools "$test_tools_home/$python_version" "$python_version" "$(uname -m)" \
+        "$(getconf GNU_LIBC_VERSION | cut -d' ' -f2)"
+    plan_wheel_tests "$(uname -m)" "" "$test_tools_home" "$python_version"
+    check_installed_wheel "$python_version" "${entry#* }" "${planned[0]#*:}"
+    record_wheel_tests "$(uname -m)"
+done
 
 reason="$(testing_root_unavailable)"
 if [ -n "$reason" ]; then
@@ -239,8 +298,11 @@ else
     root="$(bash scripts/testing-root.sh ensure)"
     sync_into_root "$root" "$root_copy"
     wheels_into_root "$root" "$(uname -m)" "$newer_pythons"
+    # shellcheck disable=SC2086 # the versions are a list
+    plan_wheel_tests "$(uname -m)" "$root" "$root$root_test_tools" $newer_pythons
     bash scripts/testing-root.sh run /bin/bash -c "cd $root_copy && BRENVALIS_TOUR=$root_copy/build/tour-expected.txt \
-        bash scripts/check-dist.sh --installed-only $newer_pythons"
+        bash scripts/check-dist.sh --installed-only ${planned[*]}"
+    record_wheel_tests "$(uname -m) in the amd64 root"
 
     # The wheels of the machine $1, installed and tested in its root.
     check_wheels_in_root() {
@@ -259,10 +321,12 @@ else
                 specs+=("$python_version:subset")
             fi
         done
+        plan_wheel_tests "$target" "$target_root" "$target_root$root_test_tools" "${specs[@]}"
         echo "== wheels for $target, installed and tested in the $arch root ($(emulation_of "$target")) =="
         bash scripts/testing-root.sh --arch "$arch" run /bin/bash -c "cd $root_copy && \
             BRENVALIS_NUMBER_TEXT=$root_copy/build/number_text BRENVALIS_WHEEL_TEST_WORKERS=2 \
-            BRENVALIS_TOUR=$root_copy/build/tour-expected.txt bash scripts/check-dist.sh --installed-only ${specs[*]}"
+            BRENVALIS_TOUR=$root_copy/build/tour-expected.txt bash scripts/check-dist.sh --installed-only ${planned[*]}"
+        record_wheel_tests "$target"
     }
 
     # Two machines at a time, each with two pytest processes: an emulated

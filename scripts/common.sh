@@ -415,3 +415,61 @@ run_in_lanes() {
         return 1
     fi
 }
+
+# Passed checks, by content key. A check of scripts/test.sh --all whose
+# every input is in its key (the source tree, the compilers, interpreters and
+# roots it ran with, the wheel it tested) is not run again once it has
+# passed with that key: the same tree on the same machine gives the same
+# result. Only a pass is kept. BRENVALIS_RESULT_CACHE=off runs everything.
+result_cache="${BRENVALIS_RESULT_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/brenvalis/passed}"
+
+# The content of the source tree as it stands (every file git tracks or would
+# add, committed or not), as one sha256; the same in any clone of a commit.
+source_tree_key() {
+    git -C "$project_root" ls-files -z --cached --others --exclude-standard |
+        (cd "$project_root" && while IFS= read -r -d '' file; do
+            [ -f "$file" ] && printf '%s\0' "$file"
+        done | LC_ALL=C sort -z | xargs -0 -r sha256sum --) | sha256sum | cut -d' ' -f1
+}
+
+# What makes the result of a check of this machine's own build differ from
+# machine to machine: its compilers and interpreters, as one line each.
+host_identity() {
+    local python_version
+    uname -m
+    getconf GNU_LIBC_VERSION
+    g++ -dumpfullversion 2>/dev/null || echo "no g++"
+    cmake --version 2>/dev/null | head -n1 || echo "no cmake"
+    for python_version in 3.12 3.13; do
+        "$(find_python "$python_version" 2>/dev/null)" -c 'import sys; print(sys.version)' 2>/dev/null ||
+            echo "no CPython $python_version"
+    done
+}
+
+# The packages of the testing root $1, where it exists, as one sha256: a
+# root remade or upgraded is another machine.
+root_identity() {
+    if [ -f "$1/var/lib/dpkg/status" ]; then
+        sha256sum <"$1/var/lib/dpkg/status" | cut -d' ' -f1
+    else
+        echo "no root at $1"
+    fi
+}
+
+# The key of a check: the sha256 of its description, given as lines on stdin.
+result_key() {
+    sha256sum | cut -d' ' -f1
+}
+
+# Whether the check of key $1 has passed before.
+passed_before() {
+    [ "$result_cache" != off ] && [ -f "$result_cache/$1" ]
+}
+
+# Keeps the pass of the check of key $1, described by $2.
+record_pass() {
+    [ "$result_cache" != off ] || return 0
+    mkdir -p "$result_cache"
+    printf '%s: %s\n' "$(date -u '+%F %T UTC')" "$2" >"$result_cache/$1.$$"
+    mv "$result_cache/$1.$$" "$result_cache/$1"
+}

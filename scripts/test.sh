@@ -128,16 +128,55 @@ step() {
     [ "$?" -eq 0 ] || { status=FAILED; failed=1; }
     set -e
     summary+=("$(printf '%-12s %-6s %5d s' "$name" "$status" "$((SECONDS - begin))")")
+    last_status="$status"
 }
 
+tree_key="$(source_tree_key)"
+# The key of the step $2 (run as $2...), whose result depends on the source
+# tree and this machine's compilers and interpreters, and with $1 = roots on
+# the testing roots too.
+step_key() {
+    local with_roots="$1" arch
+    shift
+    {
+        echo "step: $*"
+        echo "source tree: $tree_key"
+        host_identity
+        if [ "$with_roots" = roots ]; then
+            for arch in amd64 $(for target in $cross_targets_of_root; do debian_arch "$target"; done); do
+                echo "$arch root: $(root_identity "$(bash scripts/testing-root.sh --arch "$arch" path)")"
+            done
+        fi
+    } | result_key
+}
+# A step run as by step, unless it has passed before with the same key
+# (step_key; $1 = roots: its key holds the roots); its key is taken again
+# after it passed, as a step may make or renew a root.
+cached_step() {
+    local with_roots="$1" name="$2" key
+    shift
+    key="$(step_key "$with_roots" "$@")"
+    if passed_before "$key"; then
+        echo "== $name: passed before with this source tree on this machine (result $key: $(cat "$result_cache/$key")) =="
+        summary+=("$(printf '%-12s %-6s %5d s' "$name" cached 0)")
+        return 0
+    fi
+    step "$@"
+    [ "$last_status" = ok ] || return 0
+    record_pass "$(step_key "$with_roots" "$@")" "$name of source tree $tree_key"
+}
+
+# The quick tests always run: they are the command developers run. So do
+# the release's build, whose wheels key their checks (check-dist.sh), the
+# fuzzing, whose every minute tries new inputs, and the layout check (2 s).
 step quick quick_tests
-step zig-core release_toolchain_core_tests
-step roots bash scripts/test-newer-pythons.sh
+cached_step host zig-core release_toolchain_core_tests
+cached_step roots roots bash scripts/test-newer-pythons.sh
 step release release
-step reproducible bash scripts/check-reproducible.sh --ci
-step sanitizers bash scripts/check-sanitizers.sh
-step threads bash scripts/check-threads.sh
-step coverage bash scripts/coverage.sh
+cached_step host reproducible bash scripts/check-reproducible.sh --ci
+cached_step host sanitizers bash scripts/check-sanitizers.sh
+cached_step host threads bash scripts/check-threads.sh
+cached_step host coverage bash scripts/coverage.sh
 step fuzz env BRENVALIS_FUZZ_JOBS=2 bash scripts/fuzz.sh all 60
 step format bash scripts/check-format.sh
 
