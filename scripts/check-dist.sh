@@ -11,9 +11,10 @@
 # sdist built and installed in a fresh environment, with a smoke test.
 #
 # Inside a root the script is run as `check-dist.sh --installed-only
-# VERSION[:subset]...`: the wheels of those CPython versions in the root's
-# dist/, each installed and tested with its interpreter (with :subset, only
-# the subset of the suite named in common.sh). BRENVALIS_TOUR names the
+# VERSION[:subset|:tour]...`: the wheels of those CPython versions in the
+# root's dist/, each installed and tested with its interpreter (with :subset,
+# only the subset of the suite named in common.sh; with :tour, no suite, as
+# its tests passed before with the same key). BRENVALIS_TOUR names the
 # command-line tour the wheels must print.
 # BRENVALIS_WHEEL_TEST_WORKERS, when set, spreads each pytest run over that
 # many processes (pytest-xdist), for the emulated runs.
