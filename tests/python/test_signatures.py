@@ -7,6 +7,7 @@ import pytest
 
 import brenvalis
 from brenvalis._tolvane_core import PyCKMMatrix, PyFormulasRegistry, PyQuarkRegistry
+from conftest import machine_independent
 
 
 def bare(callable_) -> str:
@@ -62,6 +63,7 @@ STATIC_CALLS = [
 ]
 
 
+@machine_independent
 def test_stubs_reject_calling_pyckmmatrix_and_accept_the_rest(tmp_path):
     api = pytest.importorskip("mypy.api")
     header = "import brenvalis\nfrom brenvalis._tolvane_core import PyCKMMatrix, PyFormulasRegistry, PyQuarkRegistry\n"
