@@ -137,9 +137,11 @@ root_glibc() {
 # fresh environment holds the wheel alone and reaches the tools' folder
 # through a .pth file. A root's folder is kept with the root, this machine's
 # in the build folder. Under emulation, making an environment with pip and
-# installing the tools there cost two to three minutes per version.
+# installing the tools there cost two to three minutes per version. With a
+# fifth argument, the folder's path inside an emulated machine's root, the
+# tools' bytecode is written here too (compile_test_tools).
 install_test_tools() {
-    local home="$1" python_version="$2" machine="$3" glibc="$4" wanted minor platforms=()
+    local home="$1" python_version="$2" machine="$3" glibc="$4" inside="${5:-}" wanted minor platforms=()
     wanted="$(test_tools_wanted "$tools/python")"
     [ "$(cat "$home/installed.txt" 2>/dev/null)" = "$wanted" ] && return 0
     for ((minor = 17; minor <= ${glibc#2.}; minor++)); do
@@ -157,7 +159,30 @@ install_test_tools() {
     "$tools/python" -m pip install --quiet --no-compile --only-binary :all: --target "$home/site" \
         --python-version "$python_version" --implementation cp --abi "cp${python_version/./}" --abi abi3 \
         --abi none "${platforms[@]}" -r /dev/stdin <<<"$wanted" >&2
+    [ -z "$inside" ] || compile_test_tools "$home" "$python_version" "$inside"
     echo "$wanted" >"$home/installed.txt"
+}
+
+# Writes the bytecode of the test tools in the folder $1 (for CPython $2, at
+# $3 inside its root) with that version's interpreter in the amd64 root, at
+# native speed: bytecode is the same on every machine, and an emulated
+# machine compiling pip, pytest and hypothesis itself on their first import
+# spent a minute or more of emulated time per version. The files keep
+# their times, which the bytecode is checked against, and the folder is
+# named as the emulated machine will import it from (compileall -d).
+compile_test_tools() {
+    local home="$1" python_version="$2" inside="$3" amd64_root staging
+    amd64_root="$(bash scripts/testing-root.sh path)"
+    # Two machines' lanes may compile at once: a folder each.
+    staging="$(mktemp -d "$amd64_root/tmp/test-tools.XXXXXX")"
+    staging="${staging#"$amd64_root"}"
+    mv "$home/site" "$amd64_root$staging/site"
+    # Not a failure when some file does not compile (a tool's file for
+    # another version): the interpreter reports it if it is ever imported.
+    bash scripts/testing-root.sh run "python$python_version" -m compileall -q -j 0 -d "$inside/site" \
+        "$staging/site" >/dev/null || true
+    mv "$amd64_root$staging/site" "$home/site"
+    rmdir "$amd64_root$staging"
 }
 
 # The wheel of CPython $1 (interpreter $2) installed with no build step into
@@ -301,8 +326,12 @@ else
             cp "$dist"/brenvalis-"$version"-cp"${python_version/./}"-*"_$2.whl" "$1$root_copy/dist/"
         done
         cp "$tour_expected" "$1$root_copy/build/tour-expected.txt"
+        local inside
         for python_version in $3; do
-            install_test_tools "$1$root_test_tools/$python_version" "$python_version" "$2" "$(root_glibc "$1")"
+            inside=""
+            [ "$(emulation_of "$2")" = natively ] || inside="$root_test_tools/$python_version"
+            install_test_tools "$1$root_test_tools/$python_version" "$python_version" "$2" "$(root_glibc "$1")" \
+                "$inside"
         done
     }
     root="$(bash scripts/testing-root.sh ensure)"
