@@ -339,7 +339,14 @@ build_release_wheel() {
         "$source/pyproject.toml")
     # No isolation, so also what scikit-build-core asks for when the machine lacks it.
     "$venv/bin/python" -m pip install --quiet "build>=1.2" ninja "${requires[@]}" "$release_backend" || return 1
-    env "${cross[@]}" "$venv/bin/python" -m build --wheel --no-isolation --outdir "$work/raw" \
+    # The build folder's name holds the version. On the compiler's command
+    # line, whose other paths ccache's base folder makes relative, it is
+    # left only in the two -ffile-prefix-map options, which map it and the
+    # sources to fixed names in the output: ccache (the testing root's
+    # compiler launcher) leaves them out of its keys, so each machine's core
+    # library, the same for every version, is compiled once, not three times.
+    env "${cross[@]}" CCACHE_IGNOREOPTIONS='-ffile-prefix-map=*' \
+        "$venv/bin/python" -m build --wheel --no-isolation --outdir "$work/raw" \
         -C cmake.define.CMAKE_TOOLCHAIN_FILE="$project_root/scripts/toolchains/zig.cmake" \
         -C cmake.define.BRENVALIS_STATIC_CXX_RUNTIME=ON -C cmake.define.BRENVALIS_STRIP=ON \
         -C build-dir="$work/build-$version-$machine" "$source" || return 1
