@@ -388,6 +388,21 @@ cross_build_core_tests() {
     ' bash "$root_copy" "$target" "${BUILD_TARGETS:-}"
 }
 
+# Makes every testing root that is missing or stale: the amd64 root first
+# (the others run under its emulator), then the other machines' roots two at
+# a time. Making one is mostly one emulated process (dpkg and the package
+# scripts, about two minutes of one CPU each), so two keep both CPUs busy
+# where one in turn left a CPU idle for a quarter of an hour. Each root has
+# a lock: whoever needs a root that is still being made waits for it, and a
+# root that failed here is tried again there, with its error.
+ensure_testing_roots() {
+    local target
+    bash "$project_root/scripts/testing-root.sh" ensure || return 1
+    for target in $cross_targets_of_root; do
+        debian_arch "$target"
+    done | xargs -P 2 -I '{}' bash "$project_root/scripts/testing-root.sh" --arch '{}' ensure
+}
+
 # Runs the command "$4 ITEM" for each ITEM after the first four arguments,
 # $1 of them at a time, each in the background with its output in
 # $2/ITEM.log, shown whole when it ends so that two never interleave; each

@@ -28,17 +28,11 @@ fi
 
 start=$SECONDS
 root="$(bash scripts/testing-root.sh ensure)"
-# The other machines' roots, where missing or stale, are made in the
-# background while the amd64 root's tests run: making one is mostly
-# downloading and the package scripts of one emulated process, which leave a
-# CPU free. The loop below waits for a root still being made (each root has
-# a lock), and a root that failed here is tried again there, with its error.
+# The other machines' roots, where missing or stale (scripts/test.sh --all
+# starts making them at its start), are made in the background while the
+# amd64 root's tests run; the lanes below wait for a root still being made.
 mkdir -p build
-(
-    for target in $cross_targets_of_root; do
-        bash scripts/testing-root.sh --arch "$(debian_arch "$target")" ensure || true
-    done
-) >build/foreign-roots.log 2>&1 &
+ensure_testing_roots >build/foreign-roots.log 2>&1 &
 sync_into_root "$root" "$root_copy"
 echo "== CPython $newer_pythons and their debug builds in the testing root ($root) =="
 bash scripts/testing-root.sh run /bin/bash -c '
