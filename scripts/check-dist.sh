@@ -380,14 +380,10 @@ else
     # go first, so that no lane is left with a long one at the end: measured
     # in one warm run, riscv64 took 522 s, aarch64 400, ppc64le 338, armv7l
     # 335, s390x 312 and i686 198; in the order above, riscv64 came last and
-    # ran alone for 416 s.
-    machines=()
-    for target in riscv64 aarch64 ppc64le armv7l s390x i686 $cross_targets_of_root; do
-        [[ " $cross_targets_of_root " == *" $target "* ]] && [[ " ${machines[*]} " != *" $target "* ]] &&
-            machines+=("$target")
-    done
+    # ran alone for 416 s. (cross_targets_slowest_first in common.sh)
+    # shellcheck disable=SC2046 # the machines are a list
     run_in_lanes 2 "$work/roots" "the wheels failed their checks in the roots of" check_wheels_in_root \
-        "${machines[@]}"
+        $(cross_targets_slowest_first)
 fi
 
 sdist="$dist/brenvalis-$version.tar.gz"

@@ -388,9 +388,22 @@ cross_build_core_tests() {
     ' bash "$root_copy" "$target" "${BUILD_TARGETS:-}"
 }
 
+# The machines of cross_targets_of_root, the slowest to emulate first, so
+# that work spread over lanes (their roots made, their wheels tested) ends
+# with short items, not with riscv64 alone: it took the longest both to make
+# its root and to test its wheels.
+cross_targets_slowest_first() {
+    local target machines=()
+    for target in riscv64 aarch64 ppc64le armv7l s390x i686 $cross_targets_of_root; do
+        [[ " $cross_targets_of_root " == *" $target "* ]] && [[ " ${machines[*]} " != *" $target "* ]] &&
+            machines+=("$target")
+    done
+    echo "${machines[*]}"
+}
+
 # Makes every testing root that is missing or stale: the amd64 root first
 # (the others run under its emulator), then the other machines' roots two at
-# a time. Making one is mostly one emulated process (dpkg and the package
+# a time, the slowest first. Making one is mostly one emulated process (dpkg and the package
 # scripts, about two minutes of one CPU each), so two keep both CPUs busy
 # where one in turn left a CPU idle for a quarter of an hour. Each root has
 # a lock: whoever needs a root that is still being made waits for it, and a
@@ -398,7 +411,7 @@ cross_build_core_tests() {
 ensure_testing_roots() {
     local target
     bash "$project_root/scripts/testing-root.sh" ensure || return 1
-    for target in $cross_targets_of_root; do
+    for target in $(cross_targets_slowest_first); do
         debian_arch "$target"
     done | xargs -P 2 -I '{}' bash "$project_root/scripts/testing-root.sh" --arch '{}' ensure
 }

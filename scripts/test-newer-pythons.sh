@@ -58,6 +58,6 @@ cross_core_tests() {
 # first, so that the two never install it at once.
 bash scripts/testing-root.sh run /bin/bash -c 'cd "$1" && source scripts/common.sh && ensure_zig >/dev/null' \
     bash "$root_copy"
-# shellcheck disable=SC2086 # the machines are a list
-run_in_lanes 2 build/cross-core-tests "the C++ core tests failed on" cross_core_tests $cross_targets_of_root
+# shellcheck disable=SC2046 # the machines are a list; in the order their roots are made
+run_in_lanes 2 build/cross-core-tests "the C++ core tests failed on" cross_core_tests $(cross_targets_slowest_first)
 echo "== the testing roots' checks passed in $((SECONDS - start)) s =="
