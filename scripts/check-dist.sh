@@ -166,8 +166,9 @@ install_test_tools() {
 # Writes the bytecode of the test tools in the folder $1 (for CPython $2, at
 # $3 inside its root) with that version's interpreter in the amd64 root, at
 # native speed: bytecode is the same on every machine, and an emulated
-# machine compiling pip, pytest and hypothesis itself on their first import
-# spent a minute or more of emulated time per version. The files keep
+# machine compiles pip, pytest and hypothesis itself on their first import,
+# once per version (importing them took 4.2 s under s390x, 1.3 s with the
+# bytecode written here). The files keep
 # their times, which the bytecode is checked against, and the folder is
 # named as the emulated machine will import it from (compileall -d).
 compile_test_tools() {

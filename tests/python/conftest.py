@@ -27,8 +27,8 @@ SHEETS = {name: py_get_constant(name) for name in NAMES}
 # A check whose result cannot depend on the machine (it reads the stub files,
 # not the compiled module, so every machine's wheel gives the same answer)
 # runs on x86_64 only: the emulated machines' wheel tests set
-# BRENVALIS_SKIP_MACHINE_INDEPENDENT=1, where the type checker took from
-# twenty seconds to over a minute of each run.
+# BRENVALIS_SKIP_MACHINE_INDEPENDENT=1, where the type checker took about
+# twenty seconds of each whole run (s390x), more the first time.
 machine_independent = pytest.mark.skipif(
     os.environ.get("BRENVALIS_SKIP_MACHINE_INDEPENDENT") == "1",
     reason="cannot depend on the machine: checked on x86_64",
