@@ -370,7 +370,9 @@ zig_build_core_tests() {
         # linked against it; the module calls none of those functions, which
         # check_dist_files.py makes sure of.
         [ "$machine" = ppc64le ] && BRENVALIS_ZIG_TARGET=powerpc64le-linux-gnu.2.32
-        build_core_tests "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        # Compiled as the release module is; the toolchain links without
+        # symbols, so debugging information would only be thrown away.
+        build_core_tests "$dir" -DCMAKE_BUILD_TYPE=Release \
             -DCMAKE_TOOLCHAIN_FILE="$project_root/scripts/toolchains/zig.cmake" \
             -DBRENVALIS_GTEST_SOURCE_DIR=/usr/src/googletest "$@"
     )

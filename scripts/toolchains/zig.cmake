@@ -76,4 +76,11 @@ set(CMAKE_CXX_STANDARD_LIBRARIES_INIT "${BRENVALIS_LIBGCC_S}")
 # calls _dl_find_object, glibc 2.35) than the target's glibc version has:
 # the program that runs there gets that system's libgcc_s, not this one.
 # The linker checks a shared library's own needs only for executables.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-Wl,--allow-shlib-undefined")
+#
+# Executables are linked without symbols, like the release module
+# (BRENVALIS_STRIP). Zig builds its C++ runtime for each target on the
+# first link and caches it, keyed on whether the link strips (neither -O
+# nor PIC splits the key, -fomit-frame-pointer does): with one setting for
+# every link, CMake's compiler check, the core tests and the wheels of a
+# machine share one build, where two took some 35 s more per machine.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-Wl,--allow-shlib-undefined -Wl,--strip-all")
