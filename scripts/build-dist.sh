@@ -43,14 +43,24 @@ if [ "$mode" = --wheels-from ]; then
     export SOURCE_DATE_EPOCH
     tar -xzf "$2" -C "$work/src"
     source_dir=("$work"/src/*/)
-    for version in $newer_pythons; do
-        build_release_wheel "$version" "$(find_python "$version")" "$(uname -m)" "${source_dir[0]}" "$work"
-    done
-    for target in $cross_targets_of_root; do
-        for version in $cross_pythons; do
-            build_release_wheel "$version" "$(find_python "$version")" "$target" "${source_dir[0]}" "$work"
+    # The wheels of the machine $1, its versions one after another: the
+    # first builds Zig's C++ runtime for the machine, or finds it made by
+    # the core tests, and compiles what ccache then gives the others.
+    machine_wheels() {
+        local versions="$cross_pythons" version
+        [ "$1" = "$(uname -m)" ] && versions="$newer_pythons"
+        for version in $versions; do
+            build_release_wheel "$version" "$(find_python "$version")" "$1" "${source_dir[0]}" "$work"
         done
-    done
+    }
+    # Two machines at a time: most of a wheel's build is one process (pip,
+    # the build frontend, CMake's configuration), which leaves a CPU to the
+    # other machine's. This machine first, as the core tests made no runtime
+    # for it here.
+    ensure_zig >/dev/null # once, before the lanes share it
+    # shellcheck disable=SC2046 # the machines are a list
+    run_in_lanes 2 "$work/lanes" "no wheels could be built for" machine_wheels \
+        "$(uname -m)" $(cross_targets_slowest_first)
     exit 0
 fi
 

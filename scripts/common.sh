@@ -331,14 +331,19 @@ build_release_wheel() {
     fi
     use_zig_for "$machine" || return 1
     echo "== wheel for CPython $version on $machine ($BRENVALIS_ZIG_TARGET, Zig $zig_version) =="
-    if ! "$venv/bin/python" -c '' 2>/dev/null; then
-        "$python" -m venv --clear "$venv" || return 1
-    fi
-    mapfile -t requires < <("$venv/bin/python" -c \
+    mapfile -t requires < <("$python" -c \
         'import sys, tomllib; print(*tomllib.load(open(sys.argv[1], "rb"))["build-system"]["requires"], sep="\n")' \
         "$source/pyproject.toml")
-    # No isolation, so also what scikit-build-core asks for when the machine lacks it.
-    "$venv/bin/python" -m pip install --quiet "build>=1.2" ninja "${requires[@]}" "$release_backend" || return 1
+    # One machine's build at a time makes or fills the venv (the machines'
+    # wheels are built two at a time).
+    (
+        flock 9
+        if ! "$venv/bin/python" -c '' 2>/dev/null; then
+            "$python" -m venv --clear "$venv" || exit 1
+        fi
+        # No isolation, so also what scikit-build-core asks for when the machine lacks it.
+        "$venv/bin/python" -m pip install --quiet "build>=1.2" ninja "${requires[@]}" "$release_backend"
+    ) 9>"$work/venv-build-$version.lock" || return 1
     # The build folder's name holds the version. On the compiler's command
     # line, whose other paths ccache's base folder makes relative, it is
     # left only in the two -ffile-prefix-map options, which map it and the
