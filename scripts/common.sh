@@ -411,9 +411,10 @@ cross_targets_slowest_first() {
 # Makes every testing root that is missing or stale: the amd64 root first
 # (the others run under its emulator), then the other machines' roots two at
 # a time, the slowest first. Making one is mostly one emulated process
-# (dpkg and the package scripts, about two minutes of one CPU each), so two
-# at a time keep both CPUs busy. Each root has a lock: whoever needs a root that is still being made waits for it, and a
-# root that failed here is tried again there, with its error.
+# (dpkg and the package scripts, one and a half to two minutes of one CPU
+# each), so two at a time keep both CPUs busy. Each root has a lock: whoever
+# needs a root that is still being made waits for it, and a root that failed
+# here is tried again there, with its error.
 ensure_testing_roots() {
     local target
     bash "$project_root/scripts/testing-root.sh" ensure || return 1
